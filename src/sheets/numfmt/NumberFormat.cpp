@@ -1,0 +1,1 @@
+#include "sheets/NumberFormat.h"
