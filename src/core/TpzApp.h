@@ -52,4 +52,7 @@ public:
     // The run-mode decision: console when the project's PureConsole is true and its Source holds
     // no "http"; window otherwise.
     static bool IsConsoleRun();
+
+private:
+    static void FreeAll();
 };

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // What to do with a target file that exists already.
 enum class TpzOverwrite : int {
@@ -81,6 +82,9 @@ public:
     // text included, gives the default.
     static bool ParseBoolean(const QString& value, bool defaultValue);
     static int ParseInteger(const QString& value, int defaultValue);
+    // The same, telling a value that does not parse apart (empty optional).
+    static std::optional<bool> TryParseBoolean(const QString& value);
+    static std::optional<int> TryParseInteger(const QString& value);
 
     // --- product constants (set once at start-up) -------------------------------------------
     // ConverterClass is the name under which the product's converter class is registered.
@@ -148,6 +152,7 @@ public:
 private:
     // Index of the first line whose key matches; -1 when none. Caller holds FLock.
     int IndexOfKey(const QString& key) const;
+    QString OptionLocked(const QString& key) const;
     void SetOptionLocked(const QString& key, const QString& value);
 
     mutable QMutex FLock;
