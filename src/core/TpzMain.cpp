@@ -201,7 +201,7 @@ void TpzMain::ShowProgress(bool final)
     if (ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) {
         width = ws.ws_col;
     }
-    if (line.size() > width - 1) {
+    if (width >= 20 && line.size() > width - 1) {
         // Keep the end of the path, which says more than its beginning.
         line = line.left(width / 2 - 2) + QStringLiteral("...") +
                line.right(width - 1 - (width / 2 - 2) - 3);
