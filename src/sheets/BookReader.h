@@ -18,7 +18,7 @@ enum class Visibility : unsigned char { Visible, Hidden, VeryHidden };
 enum class SheetKind : unsigned char { Worksheet, Chart, Macro, Dialog, Other };
 
 struct SheetInfo {
-    std::string name;  // UTF-8
+    std::string name; // UTF-8
     Visibility visibility = Visibility::Visible;
     SheetKind kind = SheetKind::Worksheet;
 };
@@ -31,13 +31,13 @@ struct CellRange {
 enum class CellType : unsigned char { Empty, Number, Text, Boolean, Error };
 
 struct Cell {
-    std::uint32_t col = 0;  // 0-based
+    std::uint32_t col = 0; // 0-based
     CellType type = CellType::Empty;
     // The cell's number format; never null (readers hand out NumberFormat::general() where the
     // cell has none). Owned by the reader, valid as long as the reader lives.
     const NumberFormat* format = nullptr;
-    double number = 0;      // Number; Boolean as 0 or 1
-    std::string_view text;  // Text (UTF-8) or the error's name ("#N/A"); valid during the call
+    double number = 0;     // Number; Boolean as 0 or 1
+    std::string_view text; // Text (UTF-8) or the error's name ("#N/A"); valid during the call
 };
 
 class SheetSink {
@@ -51,12 +51,16 @@ public:
     virtual void row(std::uint32_t row, std::span<const Cell> cells) = 0;
     // A merged range; may come before, between or after the rows.
     virtual void merge(const CellRange& /*range*/) {}
+    // The reader starts the sheet over (the xlsx reader does so when it finds rows out of order
+    // and then sends them sorted): forget every row and merge received so far; dimension() may
+    // come again. Readers that never start over need not call it.
+    virtual void restart() {}
 };
 
 struct OpenOptions {
-    bool readOnly = true;       // the engine never writes to a workbook it reads
-    bool hasPassword = false;   // a password was given to Open
-    std::string password;       // as given, UTF-8
+    bool readOnly = true;     // the engine never writes to a workbook it reads
+    bool hasPassword = false; // a password was given to Open
+    std::string password;     // as given, UTF-8
 };
 
 class BookReader {
@@ -82,4 +86,4 @@ std::unique_ptr<BookReader> openBook(const std::string& path, const OpenOptions&
 // which are compound files too). Called by openBook for a compound-file signature.
 std::unique_ptr<BookReader> openXls(const std::string& path, const OpenOptions& options);
 
-}  // namespace sheets
+} // namespace sheets
