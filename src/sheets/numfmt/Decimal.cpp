@@ -90,20 +90,20 @@ Decimal Decimal::of(double value)
     return d;
 }
 
-int fixedDigits(const Decimal& d, int fractionDigits, char* buf)
+Fixed fixedDigits(const Decimal& d, int fractionDigits)
 {
+    Fixed f;
     if (d.isZero()) {
-        return 0;
+        return f;
     }
     const int shift = d.exponent + fractionDigits;
     std::uint64_t lead = d.digits;
-    int zeros = 0;
     if (shift >= 0) {
-        zeros = shift;
+        f.zeros = shift;
     } else {
         const int drop = -shift;
         if (drop > 15) {
-            return 0; // below half a unit of the last place shown
+            return f; // less than half a unit of the last place shown
         }
         const std::uint64_t unit = kPow10[drop];
         const std::uint64_t rest = lead % unit;
@@ -112,19 +112,12 @@ int fixedDigits(const Decimal& d, int fractionDigits, char* buf)
             ++lead;
         }
         if (lead == 0) {
-            return 0;
+            return f;
         }
     }
-    char tmp[24];
-    auto res = std::to_chars(tmp, tmp + sizeof tmp, lead);
-    int n = 0;
-    for (const char* p = tmp; p < res.ptr && n < kMaxFixedDigits; ++p) {
-        buf[n++] = *p;
-    }
-    for (int i = 0; i < zeros && n < kMaxFixedDigits; ++i) {
-        buf[n++] = '0';
-    }
-    return n;
+    auto res = std::to_chars(f.head, f.head + sizeof f.head, lead);
+    f.headLength = static_cast<int>(res.ptr - f.head);
+    return f;
 }
 
 void appendUnsigned(std::uint64_t v, std::string& out)

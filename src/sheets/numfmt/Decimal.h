@@ -25,12 +25,17 @@ struct Decimal {
     static Decimal of(double value);
 };
 
-// Writes the decimal digits of round(|d| * 10^fractionDigits) (half away from zero) into buf,
-// most significant first, without leading zeros ("" for zero). Returns the count written.
-// buf must hold kMaxFixedDigits characters; digits beyond that are not written (no value a
-// double can hold comes near it).
-inline constexpr int kMaxFixedDigits = 400;
-int fixedDigits(const Decimal& d, int fractionDigits, char* buf);
+// round(|d| * 10^fractionDigits), half away from zero, as its leading digits followed by a run
+// of zeros, so that values like 1E+300 under "0.00" need no big buffer.
+struct Fixed {
+    char head[20]; // no leading zeros; empty when the rounded value is zero
+    int headLength = 0;
+    int zeros = 0; // zeros that follow head
+
+    int length() const { return headLength + zeros; }
+    char digit(int i) const { return i < headLength ? head[i] : '0'; }
+};
+Fixed fixedDigits(const Decimal& d, int fractionDigits);
 
 // Appends the General form of a value: up to 15 significant digits, no grouping, no trailing
 // zeros; fixed for 0.0001 <= |v| < 1E+15 (after rounding to 15 digits), scientific outside it

@@ -55,4 +55,4 @@ TEST(General, ShowsUpTo15SignificantDigits)
     }
 }
 
-}  // namespace
+} // namespace
