@@ -128,6 +128,7 @@ public:
                 const std::size_t close = s.find(']', i + 1);
                 if (close == std::string_view::npos) {
                     i = s.size(); // an unclosed bracket: the rest cannot be read
+                    sawAttribute = true;
                     break;
                 }
                 bracket(s.substr(i + 1, close - i - 1));
@@ -665,7 +666,11 @@ void buildNumber(const std::vector<RawToken>& raw, Section& s)
             b.literal("%");
             break;
         case Raw::Exponent:
-            b.textToken(TokenKind::Exponent, std::string_view(t.text).substr(0, 1), t.letter);
+            if (i == exponentAt) {
+                b.textToken(TokenKind::Exponent, std::string_view(t.text).substr(0, 1), t.letter);
+            } else {
+                b.literal(t.text); // no digit before it: just text
+            }
             break;
         default:
             b.literal(t.text);
