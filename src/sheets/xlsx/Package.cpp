@@ -65,9 +65,9 @@ public:
         : source_(source), out_(out)
     {}
 
-    void startElement(std::string_view name, const char** atts) override
+    void startElement(const char* name, const char** atts) override
     {
-        if (name != "Relationship") {
+        if (!named(name, "Relationship")) {
             return;
         }
         const char* id = attribute(atts, "Id");
@@ -78,12 +78,12 @@ public:
             return;
         }
         Relationship rel{id, type, {}};
-        if (mode == nullptr || std::string_view(mode) != "External") {
+        if (mode == nullptr || !named(mode, "External")) {
             rel.target = resolveTarget(source_, target);
         }
         out_.push_back(std::move(rel));
     }
-    void endElement(std::string_view /*name*/) override {}
+    void endElement(const char* /*name*/) override {}
 
 private:
     std::string_view source_;
@@ -97,23 +97,23 @@ public:
         : overrides_(overrides), defaults_(defaults)
     {}
 
-    void startElement(std::string_view name, const char** atts) override
+    void startElement(const char* name, const char** atts) override
     {
         const char* type = attribute(atts, "ContentType");
         if (type == nullptr) {
             return;
         }
-        if (name == "Override") {
+        if (named(name, "Override")) {
             if (const char* part = attribute(atts, "PartName")) {
                 overrides_.emplace(partKey(percentDecoded(part)), type);
             }
-        } else if (name == "Default") {
+        } else if (named(name, "Default")) {
             if (const char* ext = attribute(atts, "Extension")) {
                 defaults_.emplace(lower(ext), type);
             }
         }
     }
-    void endElement(std::string_view /*name*/) override {}
+    void endElement(const char* /*name*/) override {}
 
 private:
     std::unordered_map<std::string, std::string>& overrides_;

@@ -5,43 +5,42 @@
 
 namespace sheets::xlsx {
 
-RefStatus parseCellRef(std::string_view text, CellRef& out)
+RefStatus parseCellRef(const char* text, CellRef& out)
 {
-    std::size_t i = 0;
+    const char* p = text;
     std::uint64_t col = 0;
-    for (; i < text.size(); ++i) {
-        char c = text[i];
+    for (;; ++p) {
+        char c = *p;
         if (c >= 'a' && c <= 'z') {
             c = static_cast<char>(c - 'a' + 'A');
         }
         if (c < 'A' || c > 'Z') {
             break;
         }
-        if (i >= 4) {
+        if (p - text >= 4) {
             return RefStatus::OutOfRange;
         }
         col = col * 26 + static_cast<std::uint64_t>(c - 'A' + 1);
     }
-    if (i == 0) {
+    if (p == text) {
         return RefStatus::Malformed;
     }
+    const char* digits = p;
     std::uint64_t row = 0;
-    const std::size_t digits = i;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c < '0' || c > '9') {
+    for (; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') {
             return RefStatus::Malformed;
         }
-        if (i - digits >= 8) {
+        if (p - digits >= 8) {
             return RefStatus::OutOfRange;
         }
-        row = row * 10 + static_cast<std::uint64_t>(c - '0');
+        row = row * 10 + static_cast<std::uint64_t>(*p - '0');
     }
     if (col - 1 > kMaxCol) {
         return RefStatus::OutOfRange;
     }
     out.col = static_cast<std::uint32_t>(col - 1);
-    if (digits == text.size()) {
+    if (p == digits) {
         out.row.reset();
         return RefStatus::Ok;
     }
@@ -53,6 +52,23 @@ RefStatus parseCellRef(std::string_view text, CellRef& out)
     }
     out.row = static_cast<std::uint32_t>(row - 1);
     return RefStatus::Ok;
+}
+
+RefStatus parseCellRef(std::string_view text, CellRef& out)
+{
+    char buffer[16];
+    if (text.size() >= sizeof buffer) {
+        return text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                      "0123456789") == std::string_view::npos
+                   ? RefStatus::OutOfRange
+                   : RefStatus::Malformed;
+    }
+    if (text.find('\0') != std::string_view::npos) {
+        return RefStatus::Malformed;
+    }
+    text.copy(buffer, text.size());
+    buffer[text.size()] = '\0';
+    return parseCellRef(static_cast<const char*>(buffer), out);
 }
 
 std::optional<CellRange> parseRange(std::string_view text)

@@ -22,6 +22,8 @@ enum class RefStatus : unsigned char { Ok, Malformed, OutOfRange };
 
 // "B12" -> column 1, row 11 (0-based). Letters in either case; "$" is not allowed here.
 RefStatus parseCellRef(std::string_view text, CellRef& out);
+// The same for a NUL-terminated attribute value, without measuring it first.
+RefStatus parseCellRef(const char* text, CellRef& out);
 
 // "A1:C3" or "B2" -> an inclusive range, corners in either order; nullopt when malformed or
 // beyond the sheet's last cell.

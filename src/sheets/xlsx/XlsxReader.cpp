@@ -41,6 +41,23 @@ std::optional<std::uint64_t> parseUnsigned(std::string_view text)
     return value;
 }
 
+// The same for a NUL-terminated attribute value, without measuring it first.
+std::optional<std::uint64_t> parseUnsigned(const char* text)
+{
+    std::uint64_t value = 0;
+    const char* p = text;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (p - text >= 19) {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(*p - '0');
+    }
+    if (p == text || *p != '\0') {
+        return parseUnsigned(std::string_view(text)); // leading "+" or spaces: the slow way
+    }
+    return value;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Shared strings
 
@@ -77,19 +94,19 @@ public:
         skip_ = 0;
         inT_ = false;
     }
-    void start(std::string_view name)
+    void start(const char* name)
     {
-        if (skip_ > 0 || name == "rPh") {
+        if (skip_ > 0 || named(name, "rPh")) {
             ++skip_;
-        } else if (name == "t") {
+        } else if (named(name, "t")) {
             inT_ = true;
         }
     }
-    void end(std::string_view name)
+    void end(const char* name)
     {
         if (skip_ > 0) {
             --skip_;
-        } else if (name == "t") {
+        } else if (named(name, "t")) {
             inT_ = false;
         }
     }
@@ -121,14 +138,14 @@ public:
         : table_(table), partSize_(partSize)
     {}
 
-    void startElement(std::string_view name, const char** atts) override
+    void startElement(const char* name, const char** atts) override
     {
         if (inSi_) {
             rich_.start(name);
-        } else if (name == "si") {
+        } else if (named(name, "si")) {
             inSi_ = true;
             rich_.begin();
-        } else if (name == "sst") {
+        } else if (named(name, "sst")) {
             // The declared count only guides the reservation, and cannot make it larger than
             // the part could hold (an <si> takes at least 9 bytes).
             if (const auto count = parseUnsigned(attribute(atts, "uniqueCount") != nullptr
@@ -140,12 +157,12 @@ public:
         }
     }
 
-    void endElement(std::string_view name) override
+    void endElement(const char* name) override
     {
         if (!inSi_) {
             return;
         }
-        if (name == "si") {
+        if (named(name, "si")) {
             inSi_ = false;
             rich_.appendTo(table_.data());
             table_.close();
@@ -176,13 +193,13 @@ public:
     std::unordered_map<std::uint32_t, std::string> codes; // numFmtId -> formatCode
     std::vector<std::uint32_t> xfNumFmt;                  // cellXfs, in order
 
-    void startElement(std::string_view name, const char** atts) override
+    void startElement(const char* name, const char** atts) override
     {
-        if (name == "numFmts") {
+        if (named(name, "numFmts")) {
             inNumFmts_ = true;
-        } else if (name == "cellXfs") {
+        } else if (named(name, "cellXfs")) {
             inCellXfs_ = true;
-        } else if (name == "numFmt" && inNumFmts_) {
+        } else if (named(name, "numFmt") && inNumFmts_) {
             const char* id = attribute(atts, "numFmtId");
             const char* code = attribute(atts, "formatCode");
             if (id != nullptr && code != nullptr) {
@@ -190,7 +207,7 @@ public:
                     codes[static_cast<std::uint32_t>(*value)] = code;
                 }
             }
-        } else if (name == "xf" && inCellXfs_) {
+        } else if (named(name, "xf") && inCellXfs_) {
             const char* id = attribute(atts, "numFmtId");
             const auto value = parseUnsigned(id != nullptr ? id : "0");
             xfNumFmt.push_back(value && *value <= 0xFFFFFFFFu ? static_cast<std::uint32_t>(*value)
@@ -198,11 +215,11 @@ public:
         }
     }
 
-    void endElement(std::string_view name) override
+    void endElement(const char* name) override
     {
-        if (name == "numFmts") {
+        if (named(name, "numFmts")) {
             inNumFmts_ = false;
-        } else if (name == "cellXfs") {
+        } else if (named(name, "cellXfs")) {
             inCellXfs_ = false;
         }
     }
@@ -227,16 +244,16 @@ public:
     std::size_t activeTab = 0;
     bool date1904 = false;
 
-    void startElement(std::string_view name, const char** atts) override
+    void startElement(const char* name, const char** atts) override
     {
-        if (name == "sheet") {
+        if (named(name, "sheet")) {
             SheetEntry entry;
             const char* sheetName = attribute(atts, "name");
             entry.info.name = sheetName != nullptr ? sheetName : "";
             if (const char* state = attribute(atts, "state")) {
-                if (std::strcmp(state, "hidden") == 0) {
+                if (named(state, "hidden")) {
                     entry.info.visibility = Visibility::Hidden;
-                } else if (std::strcmp(state, "veryHidden") == 0) {
+                } else if (named(state, "veryHidden")) {
                     entry.info.visibility = Visibility::VeryHidden;
                 }
             }
@@ -244,16 +261,16 @@ public:
             const char* id = attribute(atts, "id");
             entry.relId = id != nullptr ? id : "";
             sheets.push_back(std::move(entry));
-        } else if (name == "workbookPr") {
+        } else if (named(name, "workbookPr")) {
             date1904 = xmlTrue(attribute(atts, "date1904"));
-        } else if (name == "workbookView" && !sawView_) {
+        } else if (named(name, "workbookView") && !sawView_) {
             sawView_ = true;
             if (const char* tab = attribute(atts, "activeTab")) {
                 activeTab = static_cast<std::size_t>(parseUnsigned(tab).value_or(0));
             }
         }
     }
-    void endElement(std::string_view /*name*/) override {}
+    void endElement(const char* /*name*/) override {}
 
 private:
     bool sawView_ = false;
@@ -296,9 +313,9 @@ Kind kindOf(const char* t)
         if (t[1] == '\0') {
             return Kind::Shared;
         }
-        return std::strcmp(t, "str") == 0 ? Kind::FormulaText : Kind::Other;
+        return named(t, "str") ? Kind::FormulaText : Kind::Other;
     case 'i':
-        return std::strcmp(t, "inlineStr") == 0 ? Kind::Inline : Kind::Other;
+        return named(t, "inlineStr") ? Kind::Inline : Kind::Other;
     case 'b':
         return t[1] == '\0' ? Kind::Boolean : Kind::Other;
     case 'e':
@@ -319,39 +336,39 @@ public:
         defaultFormat_ = book.xfFormats.empty() ? &general : book.xfFormats[0];
     }
 
-    void startElement(std::string_view name, const char** atts) override
+    void startElement(const char* name, const char** atts) override
     {
         if (inCell_) {
             if (inIs_) {
                 rich_.start(name);
-            } else if (name == "v") {
+            } else if (named(name, "v")) {
                 inV_ = true;
                 hasV_ = true;
                 v_.clear();
-            } else if (name == "is") {
+            } else if (named(name, "is")) {
                 inIs_ = true;
                 hasIs_ = true;
                 rich_.begin();
             }
             return;
         }
-        if (name == "c") {
+        if (named(name, "c")) {
             if (inRow_) {
                 startCell(atts);
             }
-        } else if (name == "row") {
+        } else if (named(name, "row")) {
             if (inData_) {
                 startRow(atts);
             }
-        } else if (name == "sheetData") {
+        } else if (named(name, "sheetData")) {
             inData_ = true;
-        } else if (name == "dimension") {
+        } else if (named(name, "dimension")) {
             if (const char* ref = attribute(atts, "ref")) {
                 if (const auto range = parseRange(ref)) {
                     sink_.dimension(*range);
                 }
             }
-        } else if (name == "mergeCell") {
+        } else if (named(name, "mergeCell")) {
             if (const char* ref = attribute(atts, "ref")) {
                 if (const auto range = parseRange(ref)) {
                     if (range->firstRow != range->lastRow || range->firstCol != range->lastCol) {
@@ -362,25 +379,25 @@ public:
         }
     }
 
-    void endElement(std::string_view name) override
+    void endElement(const char* name) override
     {
         if (inCell_) {
             if (inIs_) {
-                if (name == "is") {
+                if (named(name, "is")) {
                     inIs_ = false;
                 } else {
                     rich_.end(name);
                 }
-            } else if (name == "v") {
+            } else if (named(name, "v")) {
                 inV_ = false;
-            } else if (name == "c") {
+            } else if (named(name, "c")) {
                 endCell();
             }
             return;
         }
-        if (name == "row") {
+        if (named(name, "row")) {
             endRow();
-        } else if (name == "sheetData") {
+        } else if (named(name, "sheetData")) {
             inData_ = false;
             deliverPending();
         }
@@ -464,8 +481,8 @@ private:
         CellRef ref;
         bool hasRef = false;
         for (const char** a = atts; a[0] != nullptr; a += 2) {
-            const std::string_view attr = localName(a[0]);
-            if (attr.size() != 1) {
+            const char* attr = localName(a[0]);
+            if (attr[0] == '\0' || attr[1] != '\0') {
                 continue;
             }
             switch (attr[0]) {

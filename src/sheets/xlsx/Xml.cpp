@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <exception>
+#include <random>
 
 #include "sheets/xlsx/ZipPackage.h"
 
@@ -102,6 +103,19 @@ void appendUnescaped(std::string_view text, std::string& out)
     out.append(text.substr(done));
 }
 
+// Expat salts its hash tables against hash flooding with fresh entropy for every parser, a
+// system call each time; one random salt per process keeps the protection without the cost.
+unsigned long processSalt()
+{
+    static const unsigned long salt = [] {
+        std::random_device device;
+        const unsigned long value =
+            (static_cast<unsigned long>(device()) << 16) ^ static_cast<unsigned long>(device());
+        return value != 0 ? value : 1;
+    }();
+    return salt;
+}
+
 class XmlRun {
 public:
     XmlRun(ZipPackage& package, std::string_view part, XmlHandler& handler)
@@ -110,6 +124,7 @@ public:
         if (parser_ == nullptr) {
             throw std::bad_alloc();
         }
+        XML_SetHashSalt(parser_, processSalt());
         XML_SetUserData(parser_, this);
         XML_SetElementHandler(parser_, &XmlRun::onStart, &XmlRun::onEnd);
         XML_SetCharacterDataHandler(parser_, &XmlRun::onText);

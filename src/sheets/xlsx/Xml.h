@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -12,7 +13,7 @@ class XmlRun;
 // An element's name without its namespace prefix: "x:c" -> "c". The packages we read use the
 // transitional and the Strict namespaces alike, with or without prefixes; the local names are
 // what tell the elements apart inside the parts we read.
-inline std::string_view localName(const char* name)
+inline const char* localName(const char* name)
 {
     const char* local = name;
     for (const char* p = name; *p != '\0'; ++p) {
@@ -23,11 +24,23 @@ inline std::string_view localName(const char* name)
     return local;
 }
 
+// name == literal, without strlen: it stops at the first difference, so it never reads past the
+// end of a shorter name.
+template <std::size_t N> inline bool named(const char* name, const char (&literal)[N])
+{
+    for (std::size_t i = 0; i < N; ++i) {
+        if (name[i] != literal[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The value of the attribute with this local name, or nullptr.
-inline const char* attribute(const char** atts, std::string_view local)
+template <std::size_t N> inline const char* attribute(const char** atts, const char (&local)[N])
 {
     for (; atts[0] != nullptr; atts += 2) {
-        if (localName(atts[0]) == local) {
+        if (named(localName(atts[0]), local)) {
             return atts[1];
         }
     }
@@ -44,8 +57,9 @@ void appendUnescaped(std::string_view text, std::string& out);
 class XmlHandler {
 public:
     virtual ~XmlHandler() = default;
-    virtual void startElement(std::string_view name, const char** atts) = 0;
-    virtual void endElement(std::string_view name) = 0;
+    // Names come without their namespace prefix; compare them with named().
+    virtual void startElement(const char* name, const char** atts) = 0;
+    virtual void endElement(const char* name) = 0;
     virtual void characters(std::string_view /*text*/) {}
 
 protected:

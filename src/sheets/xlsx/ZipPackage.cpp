@@ -6,9 +6,11 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "sheets/Error.h"
@@ -59,11 +61,14 @@ std::string lowerFirst(std::string text)
 {
     const int code = zip_error_code_zip(error);
     const int sys = zip_error_code_system(error);
+    const bool system = zip_error_system_type(error) == ZIP_ET_SYS && sys != 0;
+    const std::string text = lowerFirst(zip_error_strerror(error));
+    zip_error_fini(error);
     switch (code) {
     case ZIP_ER_OPEN:
     case ZIP_ER_READ:
     case ZIP_ER_SEEK:
-        if (zip_error_system_type(error) == ZIP_ET_SYS && sys != 0) {
+        if (system) {
             throw Error(msg::cannotOpen(path, lowerFirst(std::strerror(sys))));
         }
         break;
@@ -79,9 +84,7 @@ std::string lowerFirst(std::string text)
     default:
         break;
     }
-    throw Error(msg::damaged(path, "",
-                             "the zip archive cannot be read (" +
-                                 lowerFirst(zip_error_strerror(error)) + ")"));
+    throw Error(msg::damaged(path, "", "the zip archive cannot be read (" + text + ")"));
 }
 
 // Reads one entry, never past the size its directory declares.
@@ -280,8 +283,16 @@ private:
 } // namespace
 
 ZipPackage::ZipPackage(zip* archive, std::string path, std::uint64_t fileSize)
-    : zip_(archive), path_(std::move(path)), fileSize_(fileSize)
+    : path_(std::move(path)), fileSize_(fileSize)
 {
+    if (archive != nullptr) {
+        attach(archive);
+    }
+}
+
+void ZipPackage::attach(zip* archive)
+{
+    zip_ = archive;
     const zip_int64_t count = zip_get_num_entries(zip_, 0);
     for (zip_int64_t i = 0; i < count; ++i) {
         const char* name = zip_get_name(zip_, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
@@ -300,10 +311,38 @@ ZipPackage::~ZipPackage()
 
 std::unique_ptr<ZipPackage> ZipPackage::openFile(const std::string& path)
 {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        throw Error(msg::cannotOpen(path, lowerFirst(std::strerror(errno))));
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        const int error = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        throw Error(msg::cannotOpen(path, lowerFirst(std::strerror(error))));
     }
+    const auto fileSize = static_cast<std::uint64_t>(info.st_size);
+    if (fileSize <= kReadWhole) {
+        std::string bytes(static_cast<std::size_t>(fileSize), '\0');
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                const int error = n < 0 ? errno : 0;
+                ::close(fd);
+                throw Error(error != 0 ? msg::cannotOpen(path, lowerFirst(std::strerror(error)))
+                                       : msg::cannotOpen(path, "the file became shorter while "
+                                                               "it was read"));
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        ::close(fd);
+        return openBytes(std::move(bytes), path);
+    }
+    ::close(fd);
+
     int code = 0;
     errno = 0;
     zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY, &code);
@@ -316,8 +355,30 @@ std::unique_ptr<ZipPackage> ZipPackage::openFile(const std::string& path)
         zip_error_init_with_code(&error, code);
         refuseArchive(path, &error);
     }
-    std::unique_ptr<ZipPackage> package(
-        new ZipPackage(archive, path, static_cast<std::uint64_t>(info.st_size)));
+    std::unique_ptr<ZipPackage> package(new ZipPackage(archive, path, fileSize));
+    package->checkSizes();
+    return package;
+}
+
+std::unique_ptr<ZipPackage> ZipPackage::openBytes(std::string bytes, const std::string& path)
+{
+    // The package keeps the bytes; moving a std::string keeps its heap block where it is, but
+    // a short one lives inside the object, so the bytes move in before libzip sees them.
+    std::unique_ptr<ZipPackage> package(new ZipPackage(nullptr, path, bytes.size()));
+    package->bytes_ = std::move(bytes);
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source =
+        zip_source_buffer_create(package->bytes_.data(), package->bytes_.size(), 0, &error);
+    if (source == nullptr) {
+        refuseArchive(path, &error);
+    }
+    zip_t* archive = zip_open_from_source(source, ZIP_RDONLY, &error);
+    if (archive == nullptr) {
+        zip_source_free(source);
+        refuseArchive(path, &error);
+    }
+    package->attach(archive);
     package->checkSizes();
     return package;
 }

@@ -40,7 +40,11 @@ public:
     // Small files may carry a long repeated text; up to this much is always allowed.
     static constexpr std::uint64_t kSlack = 32u << 20;
 
-    // displayPath names the workbook in messages. Throws sheets::Error.
+    // Files up to this size are read whole and unzipped from memory: a few system calls instead
+    // of a seek and a read for every part, which is most of the cost of a small workbook.
+    static constexpr std::uint64_t kReadWhole = 16u << 20;
+
+    // Throws sheets::Error.
     static std::unique_ptr<ZipPackage> openFile(const std::string& path);
     // Reads the archive from memory (the buffer must outlive the package). Throws sheets::Error.
     static std::unique_ptr<ZipPackage> openMemory(const void* data, std::size_t size,
@@ -68,12 +72,15 @@ public:
 
 private:
     ZipPackage(zip* archive, std::string path, std::uint64_t fileSize);
+    static std::unique_ptr<ZipPackage> openBytes(std::string bytes, const std::string& path);
+    void attach(zip* archive);
     void checkSizes();
     std::int64_t locate(std::string_view part) const;
 
     zip* zip_ = nullptr;
     std::string path_;
     std::uint64_t fileSize_ = 0;
+    std::string bytes_; // the whole file, when it was read into memory
     std::unordered_map<std::string, std::uint64_t> index_; // lower-case part name -> entry
 };
 
