@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <string>
@@ -766,8 +767,11 @@ void buildFraction(const std::vector<RawToken>& raw, std::size_t slash, Section&
                 for (std::size_t k = denBegin; k < denEnd; ++k) {
                     digits += raw[k].text;
                 }
+                // Digits past the fifteenth cannot matter to a double; a denominator that
+                // long is capped (the text still shows as written).
                 std::uint64_t den = 0;
-                std::from_chars(digits.data(), digits.data() + digits.size(), den);
+                std::from_chars(digits.data(),
+                                digits.data() + std::min<std::size_t>(digits.size(), 15), den);
                 s.fixedDenominator = den == 0 ? 1 : den;
                 b.textToken(TokenKind::DenFixed, digits);
                 i = denEnd - 1;

@@ -289,24 +289,15 @@ void convergent(double x, std::uint64_t maxDen, std::uint64_t& num, std::uint64_
 
 void renderFraction(const Section& s, double value, bool minus, std::string& out)
 {
-    // Beyond 15 digits a number has no fraction worth showing: whole part only.
-    constexpr double kWholeLimit = 1e15;
+    // Beyond 15 digits a number has no fraction worth showing: whole part only, and numbers
+    // that large are carried as digit strings rather than integers.
+    constexpr double kExact = 1e15;
     Fixed whole;
-    std::uint64_t num = 0;
-    std::uint64_t den = 1;
     Fixed numerator;
-    if (value >= kWholeLimit) {
-        const Fixed digits = fixedDigits(Decimal::of(value), 0);
-        if (s.hasInteger) {
-            whole = digits;
-        } else {
-            numerator = digits;
-            num = 1; // not zero: shown as digits
-        }
-        den = s.fixedDenominator != 0 ? s.fixedDenominator : 1;
-        if (!s.hasInteger && s.fixedDenominator > 1) {
-            numerator = fixedDigits(Decimal::of(value * static_cast<double>(den)), 0);
-        }
+    std::uint64_t num = 0; // the numerator when it fits; 1 stands for "not zero" otherwise
+    std::uint64_t den = s.fixedDenominator != 0 ? s.fixedDenominator : 1;
+    if (s.hasInteger && value >= kExact) {
+        whole = fixedDigits(Decimal::of(value), 0);
     } else {
         std::uint64_t integer = 0;
         double part = value;
@@ -315,8 +306,16 @@ void renderFraction(const Section& s, double value, bool minus, std::string& out
             part = value - std::floor(value);
         }
         if (s.fixedDenominator != 0) {
-            den = s.fixedDenominator;
-            num = static_cast<std::uint64_t>(std::floor(part * static_cast<double>(den) + 0.5));
+            const double scaled = part * static_cast<double>(den);
+            if (scaled >= kExact) {
+                numerator = fixedDigits(Decimal::of(scaled), 0);
+                num = 1;
+            } else {
+                num = static_cast<std::uint64_t>(std::floor(scaled + 0.5));
+            }
+        } else if (part >= kExact) {
+            numerator = fixedDigits(Decimal::of(part), 0);
+            num = 1;
         } else {
             int digits = s.denDigits < 1 ? 1 : (s.denDigits > 15 ? 15 : s.denDigits);
             std::uint64_t maxDen = 1;
@@ -324,7 +323,7 @@ void renderFraction(const Section& s, double value, bool minus, std::string& out
                 maxDen *= 10;
             }
             --maxDen;
-            // Keep numerator times denominator within 64 bits.
+            // Keep numerator and denominator within 64 bits.
             const double cap = 1e18 / (part > 1 ? part : 1);
             if (static_cast<double>(maxDen) > cap) {
                 maxDen = static_cast<std::uint64_t>(cap);
@@ -336,7 +335,9 @@ void renderFraction(const Section& s, double value, bool minus, std::string& out
             num %= den;
         }
         whole = fixedOf(integer);
-        numerator = fixedOf(num);
+        if (numerator.length() == 0) {
+            numerator = fixedOf(num);
+        }
     }
     if (minus) {
         out.push_back('-');

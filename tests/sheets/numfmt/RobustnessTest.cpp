@@ -57,6 +57,16 @@ TEST(Robustness, MalformedCodesRenderSomething)
     }
 }
 
+// Inputs the fuzz target (tests/fuzz) found crashing, kept with what they render now.
+TEST(Robustness, FuzzFindings)
+{
+    // A fixed denominator so long that numerator times denominator overflowed 64 bits.
+    const std::string code =
+        "/7?/999919999999999;999999=90000000795448989179707391?\?`\x02\xf3:;m:";
+    EXPECT_EQ(render(code, 45296.70707), "/745293083333434400000/999919999999999");
+    EXPECT_EQ(render("?/999919999999999", 0.5), "499960000000000/999919999999999");
+}
+
 TEST(Robustness, ExtremeValuesAndCodes)
 {
     const double inf = std::numeric_limits<double>::infinity();
