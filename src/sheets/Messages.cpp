@@ -43,6 +43,11 @@ std::string damagedAt(std::string_view path, std::string_view part, std::uint64_
     return damaged(path, std::string(part) + ", line " + std::to_string(line), detail);
 }
 
+std::string passwordProtected(std::string_view path)
+{
+    return "The workbook " + quoted(path) + " is protected by a password";
+}
+
 std::string cannotWrite(std::string_view path, std::string_view reason)
 {
     return "Cannot write " + quoted(path) + ": " + std::string(reason);

@@ -21,6 +21,9 @@ std::string damaged(std::string_view path, std::string_view where, std::string_v
 std::string damagedAt(std::string_view path, std::string_view part, std::uint64_t line,
                       std::string_view detail);
 
+// The workbook "book.xls" is protected by a password
+std::string passwordProtected(std::string_view path);
+
 // Cannot write "out.txt": <reason>
 std::string cannotWrite(std::string_view path, std::string_view reason);
 

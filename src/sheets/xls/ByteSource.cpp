@@ -7,19 +7,31 @@
 #include <unistd.h>
 
 #include "sheets/Error.h"
+#include "sheets/Messages.h"
 
 namespace sheets::xls {
 
 namespace {
 
+std::string lowerFirst(std::string text)
+{
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') {
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    }
+    return text;
+}
+
 class FileSource final : public ByteSource {
 public:
-    FileSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+    FileSource(int fd, std::uint64_t size, std::string path)
+        : fd_(fd), size_(size), path_(std::move(path))
+    {}
     ~FileSource() override { ::close(fd_); }
     FileSource(const FileSource&) = delete;
     FileSource& operator=(const FileSource&) = delete;
 
     std::uint64_t size() const override { return size_; }
+    const std::string& path() const override { return path_; }
 
     void read(std::uint64_t offset, std::uint8_t* dst, std::size_t n) const override
     {
@@ -29,12 +41,11 @@ public:
                 continue;
             }
             if (got < 0) {
-                throw Error(std::string("The workbook could not be read: ") + std::strerror(errno));
+                throw Error(msg::cannotOpen(path_, lowerFirst(std::strerror(errno))));
             }
             if (got == 0) {
                 // Someone truncated the file while we were reading it.
-                throw Error("The workbook could not be read: the file became shorter while "
-                            "it was being read");
+                throw Error(msg::cannotOpen(path_, "the file became shorter while it was read"));
             }
             dst += got;
             offset += static_cast<std::uint64_t>(got);
@@ -45,16 +56,20 @@ public:
 private:
     int fd_;
     std::uint64_t size_;
+    std::string path_;
 };
 
 class MemorySource final : public ByteSource {
 public:
-    explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    MemorySource(std::span<const std::uint8_t> bytes, std::string path)
+        : bytes_(bytes), path_(std::move(path))
+    {}
     std::uint64_t size() const override { return bytes_.size(); }
+    const std::string& path() const override { return path_; }
     void read(std::uint64_t offset, std::uint8_t* dst, std::size_t n) const override
     {
         if (offset > bytes_.size() || n > bytes_.size() - offset) {
-            throw Error("The workbook could not be read: a read past the end of the data");
+            throw Error(msg::cannotOpen(path_, "a read past the end of the data"));
         }
         if (n > 0) {
             std::memcpy(dst, bytes_.data() + offset, n);
@@ -63,6 +78,7 @@ public:
 
 private:
     std::span<const std::uint8_t> bytes_;
+    std::string path_;
 };
 
 } // namespace
@@ -72,22 +88,21 @@ std::unique_ptr<ByteSource> openFileSource(const std::string& path)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
-        if (err == ENOENT || err == ENOTDIR) {
-            throw Error("The file '" + path + "' could not be found");
-        }
-        throw Error("The file '" + path + "' could not be opened: " + std::strerror(err));
+        throw Error(msg::cannotOpen(path, err == ENOENT ? std::string("no such file")
+                                                        : lowerFirst(std::strerror(err))));
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        throw Error("The file '" + path + "' could not be opened: it is not a regular file");
+        throw Error(msg::cannotOpen(path, "it is not a regular file"));
     }
-    return std::make_unique<FileSource>(fd, static_cast<std::uint64_t>(st.st_size));
+    return std::make_unique<FileSource>(fd, static_cast<std::uint64_t>(st.st_size), path);
 }
 
-std::unique_ptr<ByteSource> memorySource(std::span<const std::uint8_t> bytes)
+std::unique_ptr<ByteSource> memorySource(std::span<const std::uint8_t> bytes,
+                                         std::string displayPath)
 {
-    return std::make_unique<MemorySource>(bytes);
+    return std::make_unique<MemorySource>(bytes, std::move(displayPath));
 }
 
 } // namespace sheets::xls

@@ -14,6 +14,8 @@ class ByteSource {
 public:
     virtual ~ByteSource() = default;
     virtual std::uint64_t size() const = 0;
+    // The file's path as messages show it.
+    virtual const std::string& path() const = 0;
     // Reads exactly n bytes at offset; the caller keeps offset + n within size(). Throws
     // sheets::Error when the file cannot be read (it shrank, an I/O error).
     virtual void read(std::uint64_t offset, std::uint8_t* dst, std::size_t n) const = 0;
@@ -22,7 +24,9 @@ public:
 // Opens a file read-only. Throws sheets::Error naming what went wrong.
 std::unique_ptr<ByteSource> openFileSource(const std::string& path);
 
-// A view of caller-owned bytes, which must outlive the source.
-std::unique_ptr<ByteSource> memorySource(std::span<const std::uint8_t> bytes);
+// A view of caller-owned bytes, which must outlive the source; displayPath names it in
+// messages.
+std::unique_ptr<ByteSource> memorySource(std::span<const std::uint8_t> bytes,
+                                         std::string displayPath);
 
 } // namespace sheets::xls

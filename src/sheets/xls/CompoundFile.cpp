@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "sheets/Error.h"
+#include "sheets/Messages.h"
 
 namespace sheets::xls {
 
@@ -34,11 +35,6 @@ std::uint32_t le32(const std::uint8_t* p)
 std::uint64_t le64(const std::uint8_t* p)
 {
     return le32(p) | (static_cast<std::uint64_t>(le32(p + 4)) << 32);
-}
-
-[[noreturn]] void damaged(const std::string& what)
-{
-    throw Error("The workbook is damaged: " + what);
 }
 
 std::string utf8Name(const std::u16string& name)
@@ -135,6 +131,11 @@ std::uint64_t CfbStream::filePosition(std::uint64_t pos) const
     return it->filePos + (pos - it->streamPos);
 }
 
+void CompoundFile::damaged(const std::string& what) const
+{
+    throw Error(msg::damaged(source_->path(), "", what));
+}
+
 CompoundFile::CompoundFile(std::unique_ptr<ByteSource> source) : source_(std::move(source))
 {
     fileSize_ = source_->size();
@@ -144,6 +145,12 @@ CompoundFile::CompoundFile(std::unique_ptr<ByteSource> source) : source_(std::mo
 }
 
 CompoundFile::~CompoundFile() = default;
+
+void CompoundFile::notCompound() const
+{
+    throw Error(
+        msg::cannotOpen(source_->path(), "it is not a compound file, so not an .xls workbook"));
+}
 
 void CompoundFile::readHeader()
 {
@@ -155,11 +162,11 @@ void CompoundFile::readHeader()
                 damaged("the compound file is cut short inside its header");
             }
         }
-        throw Error("The file is not a workbook: it is not a compound file");
+        notCompound();
     }
     source_->read(0, h.data(), h.size());
     if (std::memcmp(h.data(), kSignature.data(), kSignature.size()) != 0) {
-        throw Error("The file is not a workbook: it is not a compound file");
+        notCompound();
     }
     if (le16(h.data() + 28) != 0xFFFE) {
         damaged("the compound file header has an unknown byte order mark");

@@ -27,6 +27,7 @@ public:
     {}
 
     std::uint64_t size() const { return size_; }
+    const std::string& path() const { return source_->path(); }
     // Copies up to n bytes from pos on; returns how many (fewer only at the end of the stream).
     std::size_t read(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const;
     // Where the byte at pos (< size()) lies in the file.
@@ -71,6 +72,8 @@ public:
     const ByteSource& source() const { return *source_; }
 
 private:
+    [[noreturn]] void damaged(const std::string& what) const;
+    [[noreturn]] void notCompound() const;
     void readHeader();
     void readFat();
     void readDirectory();

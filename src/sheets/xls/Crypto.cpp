@@ -7,18 +7,11 @@
 #include <nettle/sha1.h>
 #include <vector>
 
-#include "sheets/Error.h"
-
 namespace sheets::xls {
 
 namespace {
 
 constexpr std::size_t kBlockSize = 1024;
-
-[[noreturn]] void passwordProtected()
-{
-    throw Error("The workbook is protected by a password");
-}
 
 // Passwords are hashed as UTF-16LE without a terminator.
 std::vector<std::uint8_t> utf16le(const std::string& utf8)
@@ -231,7 +224,7 @@ std::unique_ptr<Decryptor> makeDecryptor(const std::uint8_t* data, std::size_t s
 {
     // BIFF5 knows only XOR obfuscation, and so does a BIFF8 FILEPASS of type 0.
     if (!biff8 || size < 6 || le16(data) != 1) {
-        passwordProtected();
+        return nullptr;
     }
     std::vector<std::string> candidates = {kDefaultPassword};
     if (hasPassword && password != kDefaultPassword) {
@@ -241,7 +234,7 @@ std::unique_ptr<Decryptor> makeDecryptor(const std::uint8_t* data, std::size_t s
     const std::uint16_t minor = le16(data + 4);
     if (major == 1 && minor == 1) {
         if (size < 6 + 48) {
-            passwordProtected();
+            return nullptr;
         }
         const std::uint8_t* salt = data + 6;
         for (const std::string& pw : candidates) {
@@ -250,16 +243,16 @@ std::unique_ptr<Decryptor> makeDecryptor(const std::uint8_t* data, std::size_t s
                 return d;
             }
         }
-        passwordProtected();
+        return nullptr;
     }
     if (major >= 2 && major <= 4 && minor == 2) {
         // Flags, then the header's size, the header, then the verifier.
         if (size < 14) {
-            passwordProtected();
+            return nullptr;
         }
         const std::uint32_t headerSize = le32(data + 10);
         if (headerSize < 20 || headerSize > size - 14) {
-            passwordProtected();
+            return nullptr;
         }
         const std::uint8_t* header = data + 14;
         const std::uint32_t algId = le32(header + 8);
@@ -270,16 +263,16 @@ std::unique_ptr<Decryptor> makeDecryptor(const std::uint8_t* data, std::size_t s
         const std::size_t verifierAt = 14 + headerSize;
         if ((algId != 0 && algId != 0x6801) || keyBits < 40 || keyBits > 128 || keyBits % 8 != 0 ||
             size - verifierAt < 4 + 16 + 16 + 4 + 20) {
-            passwordProtected();
+            return nullptr;
         }
         const std::uint8_t* v = data + verifierAt;
         if (le32(v) != 16) {
-            passwordProtected();
+            return nullptr;
         }
         const std::uint8_t* salt = v + 4;
         const std::uint32_t hashSize = le32(v + 36);
         if (hashSize != 20) {
-            passwordProtected();
+            return nullptr;
         }
         for (const std::string& pw : candidates) {
             auto d = std::make_unique<CryptoApiRc4>(utf16le(pw), salt, keyBits);
@@ -288,7 +281,7 @@ std::unique_ptr<Decryptor> makeDecryptor(const std::uint8_t* data, std::size_t s
             }
         }
     }
-    passwordProtected();
+    return nullptr;
 }
 
 } // namespace sheets::xls

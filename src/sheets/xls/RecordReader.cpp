@@ -3,6 +3,7 @@
 #include <string>
 
 #include "sheets/Error.h"
+#include "sheets/Messages.h"
 #include "sheets/xls/Biff.h"
 
 namespace sheets::xls {
@@ -87,8 +88,10 @@ bool RecordReader::next(Record& r)
     if (!fill(4 + static_cast<std::size_t>(r.size))) {
         char hex[8];
         std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(r.type));
-        throw Error(std::string("The workbook is damaged: record 0x") + hex + " at offset " +
-                    std::to_string(r.pos) + " runs past the end of the workbook stream");
+        throw Error(msg::damaged(stream_->path(), "",
+                                 std::string("record 0x") + hex + " at offset " +
+                                     std::to_string(r.pos) +
+                                     " runs past the end of the workbook stream"));
     }
     std::uint8_t* data = buf_.data() + cur_ + 4;
     r.data = data;

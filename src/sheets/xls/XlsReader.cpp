@@ -8,6 +8,7 @@
 
 #include "sheets/BookReader.h"
 #include "sheets/Error.h"
+#include "sheets/Messages.h"
 #include "sheets/xls/Biff.h"
 #include "sheets/xls/CompoundFile.h"
 #include "sheets/xls/Crypto.h"
@@ -25,11 +26,6 @@ constexpr std::uint16_t kBofVbModule = 0x0006;
 constexpr std::uint16_t kBofWorksheet = 0x0010;
 constexpr std::uint16_t kBofChart = 0x0020;
 constexpr std::uint16_t kBofMacro = 0x0040;
-
-[[noreturn]] void damaged(const std::string& what)
-{
-    throw Error("The workbook is damaged: " + what);
-}
 
 std::string hex4(unsigned v)
 {
@@ -236,6 +232,10 @@ private:
         std::size_t textLength;
     };
 
+    [[noreturn]] void damaged(const std::string& where, const std::string& detail) const
+    {
+        throw Error(msg::damaged(stream_.path(), where, detail));
+    }
     void readGlobals(const OpenOptions& options);
     void readSst(const Record& r);
     void detectSheetKinds();
@@ -300,18 +300,18 @@ void XlsBook::readGlobals(const OpenOptions& options)
     Record r;
     reader_.seek(0);
     if (!reader_.next(r) || r.type != rec::Bof || r.size < 4) {
-        throw Error("The file is not a workbook: its workbook stream does not start with a "
-                    "beginning-of-file record");
+        throw Error(msg::notAWorkbook(stream_.path(),
+                                      "a compound file whose workbook stream holds no workbook"));
     }
     const std::uint16_t version = le16(r.data);
     const std::uint16_t kind = le16(r.data + 2);
     if (version != kBiff8 && version != kBiff5) {
-        throw Error("The workbook's format is not supported (BIFF version 0x" + hex4(version) +
-                    ")");
+        throw Error(msg::cannotOpen(stream_.path(), "its workbook format (BIFF version 0x" +
+                                                        hex4(version) + ") is not supported"));
     }
     biff8_ = version == kBiff8;
     if (kind != kBofGlobals) {
-        damaged("the workbook stream does not start with the workbook globals");
+        damaged("the workbook globals", "they are missing from the start of the stream");
     }
     codePage_ = std::make_unique<CodePage>(1252);
 
@@ -319,7 +319,7 @@ void XlsBook::readGlobals(const OpenOptions& options)
     std::size_t itabCur = 0;
     while (true) {
         if (!reader_.next(r)) {
-            damaged("the workbook globals end without their end-of-file record");
+            damaged("the workbook globals", "they end without their end-of-file record");
         }
         const std::uint8_t* d = r.data;
         switch (r.type) {
@@ -329,6 +329,9 @@ void XlsBook::readGlobals(const OpenOptions& options)
             return;
         case rec::FilePass:
             decryptor_ = makeDecryptor(d, r.size, biff8_, options.hasPassword, options.password);
+            if (decryptor_ == nullptr) {
+                throw Error(msg::passwordProtected(stream_.path()));
+            }
             reader_.setDecryptor(decryptor_.get());
             break;
         case rec::CodePage:
@@ -349,7 +352,8 @@ void XlsBook::readGlobals(const OpenOptions& options)
             break;
         case rec::BoundSheet: {
             if (r.size < 7) {
-                damaged("a sheet entry at offset " + std::to_string(r.pos) + " is too short");
+                damaged("the workbook globals",
+                        "the sheet entry at offset " + std::to_string(r.pos) + " is too short");
             }
             SheetInfo info;
             switch (d[4] & 0x03) {
@@ -384,7 +388,8 @@ void XlsBook::readGlobals(const OpenOptions& options)
             const std::size_t cch = d[6];
             if (biff8_) {
                 if (r.size < 8) {
-                    damaged("a sheet entry at offset " + std::to_string(r.pos) + " is too short");
+                    damaged("the workbook globals",
+                            "the sheet entry at offset " + std::to_string(r.pos) + " is too short");
                 }
                 const bool high = (d[7] & 0x01) != 0;
                 const std::size_t avail = (r.size - 8u) / (high ? 2 : 1);
@@ -450,7 +455,7 @@ void XlsBook::readSst(const Record& r)
     std::uint32_t total = 0;
     std::uint32_t unique = 0;
     if (!c.u32(total) || !c.u32(unique)) {
-        damaged("the shared-string table is too short");
+        damaged("the shared-string table", "it is too short");
     }
     // Every string takes at least three bytes, so the stream's size bounds the count whatever
     // the record claims.
@@ -464,14 +469,14 @@ void XlsBook::readSst(const Record& r)
         std::uint8_t flags = 0;
         std::uint16_t runs = 0;
         std::uint32_t ext = 0;
-        const std::string where = "the shared-string table ends inside string ";
+        const std::string where = "it ends inside string ";
         if (!c.u16(cch) || !c.byte(flags) || ((flags & 0x08) != 0 && !c.u16(runs)) ||
             ((flags & 0x04) != 0 && !c.u32(ext))) {
-            damaged(where + std::to_string(i));
+            damaged("the shared-string table", where + std::to_string(i));
         }
         const std::size_t offset = sstText_.size();
         if (!c.chars(cch, (flags & 0x01) != 0, sstText_)) {
-            damaged(where + std::to_string(i));
+            damaged("the shared-string table", where + std::to_string(i));
         }
         sst_.emplace_back(offset, sstText_.size() - offset);
         // Formatting runs and the phonetic block carry nothing we show.
@@ -699,19 +704,19 @@ void XlsBook::readCellString(const Record& r, std::size_t at, std::uint32_t row,
         std::uint16_t cch = 0;
         std::uint8_t flags = 0;
         if (!c.u16(cch) || !c.byte(flags) || !c.chars(cch, (flags & 0x01) != 0, arena_)) {
-            damaged("the text of cell " + cellName(row, col) + " in sheet '" + sheetName_ +
-                    "' is cut short");
+            damaged("sheet '" + sheetName_ + "'",
+                    "the text of cell " + cellName(row, col) + " is cut short");
         }
         return;
     }
     if (r.size < at + 2) {
-        damaged("the text of cell " + cellName(row, col) + " in sheet '" + sheetName_ +
-                "' is cut short");
+        damaged("sheet '" + sheetName_ + "'",
+                "the text of cell " + cellName(row, col) + " is cut short");
     }
     const std::size_t cch = le16(r.data + at);
     if (cch > r.size - at - 2) {
-        damaged("the text of cell " + cellName(row, col) + " in sheet '" + sheetName_ +
-                "' is cut short");
+        damaged("sheet '" + sheetName_ + "'",
+                "the text of cell " + cellName(row, col) + " is cut short");
     }
     codePage_->append(arena_, r.data + at + 2, cch);
 }
@@ -719,7 +724,7 @@ void XlsBook::readCellString(const Record& r, std::size_t at, std::uint32_t row,
 void XlsBook::readSheet(std::size_t index, SheetSink& sink)
 {
     if (index >= sheets_.size()) {
-        throw Error("The workbook has no sheet number " + std::to_string(index + 1));
+        throw Error(msg::noSuchSheet(static_cast<std::int64_t>(index) + 1, sheets_.size()));
     }
     sheetName_ = sheets_[index].name;
     const std::uint64_t start = sheetPos_[index];
@@ -728,7 +733,7 @@ void XlsBook::readSheet(std::size_t index, SheetSink& sink)
     Record r;
     reader_.seek(start);
     if (start >= stream_.size() || !reader_.next(r) || r.type != rec::Bof) {
-        damaged(where + " is not where the workbook says (offset " + std::to_string(start) + ")");
+        damaged(where, "it is not where the workbook says (offset " + std::to_string(start) + ")");
     }
     const bool ordered = scanOrdered(start);
     reader_.seek(start);
@@ -761,14 +766,14 @@ void XlsBook::readSheet(std::size_t index, SheetSink& sink)
         }
     };
     auto tooShort = [&](const Record& rr) {
-        damaged("record 0x" + hex4(rr.type) + " at offset " + std::to_string(rr.pos) + " in " +
-                where + " is too short");
+        damaged(where, "record 0x" + hex4(rr.type) + " at offset " + std::to_string(rr.pos) +
+                           " is too short");
     };
 
     int depth = 1;
     while (depth > 0) {
         if (!reader_.next(r)) {
-            damaged(where + " ends without its end-of-sheet record");
+            damaged(where, "it ends without its end-of-sheet record");
         }
         if (r.type == rec::Bof) {
             ++depth;
@@ -840,9 +845,9 @@ void XlsBook::readSheet(std::size_t index, SheetSink& sink)
             startCell(le16(d));
             const std::uint32_t isst = le32(d + 6);
             if (isst >= sst_.size()) {
-                damaged("cell " + cellName(le16(d), le16(d + 2)) + " in " + where +
-                        " refers to shared string " + std::to_string(isst) +
-                        ", but the table holds " + std::to_string(sst_.size()));
+                damaged(where, "cell " + cellName(le16(d), le16(d + 2)) +
+                                   " refers to shared string " + std::to_string(isst) +
+                                   ", but the table holds " + std::to_string(sst_.size()));
             }
             const auto& s = sst_[isst];
             addText(le16(d), le16(d + 2), le16(d + 4),
@@ -972,7 +977,7 @@ std::unique_ptr<BookReader> openCompound(std::unique_ptr<CompoundFile> file,
     // The application saves an encrypted .xlsx as a compound file holding the encrypted zip
     // package, whatever password was used.
     if (file->rootChild("EncryptedPackage") != nullptr) {
-        throw Error("The workbook is protected by a password");
+        throw Error(msg::passwordProtected(file->source().path()));
     }
     const CompoundFile::Entry* book = file->rootChild("Workbook");
     if (book == nullptr || book->type != CompoundFile::EntryType::Stream) {
@@ -991,10 +996,11 @@ std::unique_ptr<BookReader> openCompound(std::unique_ptr<CompoundFile> file,
         };
         for (const Known& k : kOthers) {
             if (file->rootChild(k.stream) != nullptr) {
-                throw Error(std::string("The file is not a workbook: it is ") + k.what);
+                throw Error(msg::notAWorkbook(file->source().path(), k.what));
             }
         }
-        throw Error("The file is not a workbook: the compound file holds no workbook stream");
+        throw Error(
+            msg::notAWorkbook(file->source().path(), "a compound file without a workbook stream"));
     }
     const bool vba = file->rootChild("_VBA_PROJECT_CUR") != nullptr ||
                      file->rootChild("_VBA_PROJECT") != nullptr;

@@ -24,8 +24,8 @@ std::string openError(const std::string& path, const sheets::OpenOptions& option
 
 TEST(XlsEncryption, EncryptedOoxmlPackageIsPasswordProtected)
 {
-    EXPECT_EQ(openError(fixture("encrypted-ooxml.xlsx")),
-              "The workbook is protected by a password");
+    const std::string path = fixture("encrypted-ooxml.xlsx");
+    EXPECT_EQ(openError(path), "The workbook \"" + path + "\" is protected by a password");
 }
 
 } // namespace
