@@ -39,11 +39,20 @@ inline std::string shown(const sheets::Cell& cell, sheets::DateSystem dates)
 {
     std::string out;
     switch (cell.type) {
-    case sheets::CellType::Empty: break;
-    case sheets::CellType::Number: cell.format->formatNumber(cell.number, dates, out); break;
-    case sheets::CellType::Text: cell.format->formatText(cell.text, out); break;
-    case sheets::CellType::Boolean: out = cell.number != 0 ? "TRUE" : "FALSE"; break;
-    case sheets::CellType::Error: out = cell.text; break;
+    case sheets::CellType::Empty:
+        break;
+    case sheets::CellType::Number:
+        cell.format->formatNumber(cell.number, dates, out);
+        break;
+    case sheets::CellType::Text:
+        cell.format->formatText(cell.text, out);
+        break;
+    case sheets::CellType::Boolean:
+        out = cell.number != 0 ? "TRUE" : "FALSE";
+        break;
+    case sheets::CellType::Error:
+        out = cell.text;
+        break;
     }
     return out;
 }
@@ -61,10 +70,7 @@ class CollectSink : public sheets::SheetSink {
 public:
     explicit CollectSink(sheets::DateSystem dates = sheets::DateSystem::D1900) : dates_(dates) {}
 
-    void dimension(const sheets::CellRange& claimed) override
-    {
-        dimensions.push_back(claimed);
-    }
+    void dimension(const sheets::CellRange& claimed) override { dimensions.push_back(claimed); }
     void row(std::uint32_t row, std::span<const sheets::Cell> cells) override
     {
         if (!rowOrder.empty() && row <= rowOrder.back()) {

@@ -283,7 +283,7 @@ def sst_split_workbook():
 def biff5_workbook(codepage, texts, name):
     f = bw
     cells = [f.label5(i, 0, raw) for i, raw in enumerate(texts)]
-    cells.append(f.number(len(texts), 0, 1.25))
+    cells.append(f.number(len(texts), 0, 1.25, xf=1))
     return f.workbook([f.Sheet(name, cells)], biff8=False, codepage=codepage,
                       formats=[(164, "0.0")], xf_formats=[0, 164])
 
@@ -359,11 +359,13 @@ def encrypted_ooxml():
 
 
 def main():
+    # Any of these names on the command line makes only those groups.
+    groups = {"ooxml": encrypted_ooxml, "handmade": handmade, "pairs": pairs,
+              "encrypted": libreoffice_encrypted}
+    chosen = sys.argv[1:] or list(groups)
     os.makedirs(OUT, exist_ok=True)
-    encrypted_ooxml()
-    handmade()
-    pairs()
-    libreoffice_encrypted()
+    for name in chosen:
+        groups[name]()
 
 
 if __name__ == "__main__":
