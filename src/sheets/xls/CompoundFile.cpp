@@ -446,11 +446,11 @@ CfbStream CompoundFile::openStream(const Entry& entry) const
     std::uint64_t pos = 0;
     for (std::uint64_t n = 0; n < needed; ++n) {
         if (sector >= miniFat_.size()) {
-            damaged("the mini sector chain of " + what + " is broken after " + std::to_string(n) +
-                    " sectors");
+            damaged("the mini sector chain of the " + what + " is broken after " +
+                    std::to_string(n) + " sectors");
         }
         if (seen[sector]) {
-            damaged("the mini sector chain of " + what + " loops back to mini sector " +
+            damaged("the mini sector chain of the " + what + " loops back to mini sector " +
                     std::to_string(sector));
         }
         seen[sector] = true;

@@ -306,7 +306,7 @@ def handmade():
     big = bw.workbook([bw.Sheet("Big", [bw.number(i, 0, float(i)) for i in range(600)])])
     write("scattered.xls", cfbwriter.write_cfb({"Workbook": big, "Other": bytes(6000)},
                                                scatter=True))
-    write("difat.xls", cfbwriter.write_cfb({"Workbook": big}, extra_fat_sectors=120))
+    write("difat.xls", cfbwriter.write_cfb({"Workbook": big}, extra_fat_sectors=250))
     # Encrypted by hand, by method and password.
     plain = bw.workbook([bw.Sheet("Secret", [bw.label8(0, 0, "decrypted"),
                                              bw.number(0, 1, 42.5)] +
