@@ -185,10 +185,12 @@ void RunOnMainThread(const std::function<void()>& fn)
     call->Fn = fn;
     auto* wake = new QEvent(QEvent::User);
     {
+        // Posting under the same lock keeps Qt's own queue, whose lock the thread checker
+        // cannot see, from being grown by two workers at once in its eyes.
         std::lock_guard guard(gQueueLock);
         gQueue.push_back(call);
+        QCoreApplication::postEvent(receiver, wake);
     }
-    QCoreApplication::postEvent(receiver, wake);
     std::unique_lock lock(call->Lock);
     call->Done.wait(lock, [&] { return call->Finished; });
 }
