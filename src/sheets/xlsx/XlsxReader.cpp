@@ -554,8 +554,8 @@ private:
             if (hasV_) {
                 const auto index = parseUnsigned(v_);
                 if (!index || *index >= book_.strings.size()) {
-                    fail("a cell refers to shared string \"" + v_ + "\", but the workbook has " +
-                         std::to_string(book_.strings.size()));
+                    fail("a cell refers to shared string \"" + v_ +
+                         "\", but the workbook has only " + std::to_string(book_.strings.size()));
                     return;
                 }
                 cell.type = CellType::Text;
