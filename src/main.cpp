@@ -29,8 +29,7 @@ int Run(int& argc, char** argv)
     }
     if (TpzProcess::IsConsoleRun()) {
         application = std::make_unique<QCoreApplication>(argc, argv);
-        pzMain->Run();
-        return 0;
+        return pzMain->Run();
     }
     // Window mode: the window comes with later work; until then the start ends here, with the
     // project loaded.

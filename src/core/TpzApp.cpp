@@ -1,5 +1,7 @@
 #include "core/TpzApp.h"
 
+#include "batch/TpzMatch.h"
+#include "batch/pzBatch.h"
 #include "core/TpzInfo.h"
 #include "core/TpzMain.h"
 #include "core/TpzProject.h"
@@ -47,6 +49,11 @@ TpzProcess::~TpzProcess()
 
 void TpzProcess::FreeAll()
 {
+    // Only the matcher this process made is withdrawn; a test may have put in one of its own.
+    TpzMatchBase* mine = FMatch.get();
+    pzMatch.compare_exchange_strong(mine, nullptr);
+    FMatch.reset();
+    SkipOwnerFiles.store(false);
     delete std::exchange(pzMain, nullptr);
     delete std::exchange(pzProject, nullptr);
     delete std::exchange(pzInfo, nullptr);
@@ -65,8 +72,14 @@ bool TpzProcess::StartUp()
     project.SetProjectFilter(QStringLiteral("Tabulix Project|*") + project.ProjectExt());
     project.SetTitle(QStringLiteral("Tabulix Converter"));
     QCoreApplication::setApplicationName(project.Title());
+    SkipOwnerFiles.store(true);
     project.SetVersion(QStringLiteral("2019.11.215.1520"));
-    return project.ParseCommandLine(pzApp->FirstParam());
+    if (!project.ParseCommandLine(pzApp->FirstParam())) {
+        return false;
+    }
+    FMatch = std::make_unique<TpzMatch>();
+    pzMatch.store(FMatch.get());
+    return true;
 }
 
 bool TpzProcess::IsConsoleRun()

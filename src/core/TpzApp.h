@@ -23,9 +23,12 @@ private:
     QString FFirstParam;
 };
 
+#include <memory>
+
 class TpzInfo;
 class TpzProject;
 class TpzMain;
+class TpzMatchBase;
 
 // The process-wide objects, created in this order and freed in the reverse order by TpzProcess.
 extern TpzApp* pzApp;
@@ -34,9 +37,10 @@ extern TpzProject* pzProject;
 extern TpzMain* pzMain;
 
 // One program run's process objects. The constructor creates TpzApp, TpzInfo, TpzProject and
-// TpzMain and sets the global pointers; the destructor frees them in the reverse order (the
-// project writes its history file, the product information its store) and clears the pointers.
-// Only one may exist at a time.
+// TpzMain and sets the global pointers; StartUp adds the file-name matcher (pzMatch). The
+// destructor frees them in the reverse order (the matcher first; the project writes its history
+// file, the product information its store) and clears the pointers. Only one may exist at a
+// time.
 class TpzProcess {
 public:
     TpzProcess(const QString& exeName, const QString& firstParam);
@@ -45,8 +49,10 @@ public:
     TpzProcess& operator=(const TpzProcess&) = delete;
 
     // The product's start-up step: fills the product constants of the project, sets the
-    // application name to the title, reads the command line and loads the start-up project.
-    // False when the command line asked for a notice (-I, -U) and the process is to end now.
+    // application name to the title, switches on the leaving-out of "~$" owner files, reads the
+    // command line and loads the start-up project, then creates the file-name matcher. False
+    // when the command line asked for a notice (-I, -U) and the process is to end now (no
+    // matcher is created then).
     bool StartUp();
 
     // The run-mode decision: console when the project's PureConsole is true and its Source holds
@@ -54,5 +60,7 @@ public:
     static bool IsConsoleRun();
 
 private:
-    static void FreeAll();
+    void FreeAll();
+
+    std::unique_ptr<TpzMatchBase> FMatch;
 };

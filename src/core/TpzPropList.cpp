@@ -99,10 +99,10 @@ QString TpzPropList::ReadProp(const QString& name) const
     if (prop->isEnumType()) {
         const QMetaEnum enumerator = prop->enumerator();
         const int number = value.toInt();
-        const char* key = enumerator.isFlag() ? nullptr : enumerator.valueToKey(number);
         if (enumerator.isFlag()) {
             return QString::fromLatin1(enumerator.valueToKeys(number));
         }
+        const char* key = enumerator.valueToKey(number);
         return key != nullptr ? QString::fromLatin1(key) : QString::number(number);
     }
     const int typeId = value.metaType().id();

@@ -9,6 +9,7 @@
 #include <QStringEncoder>
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <iconv.h>
 #include <langinfo.h>
@@ -35,7 +36,7 @@ public:
     }
     Iconv(const Iconv&) = delete;
     Iconv& operator=(const Iconv&) = delete;
-    bool Valid() const { return FHandle != reinterpret_cast<iconv_t>(-1); }
+    bool Valid() const { return reinterpret_cast<intptr_t>(FHandle) != -1; }
     iconv_t Handle() const { return FHandle; }
 
 private:
@@ -83,7 +84,7 @@ QByteArray Convert(const Iconv& cd, const QByteArray& input, const QByteArray& s
 QByteArray LocaleCharset()
 {
     const char* codeset = nl_langinfo(CODESET);
-    const QByteArray name = codeset != nullptr ? QByteArray(codeset) : QByteArray();
+    QByteArray name = codeset != nullptr ? QByteArray(codeset) : QByteArray();
     if (name.isEmpty() || name == "ANSI_X3.4-1968" || name.toUpper() == "ASCII" ||
         name.toUpper() == "US-ASCII") {
         return QByteArrayLiteral("UTF-8");
