@@ -45,10 +45,23 @@ Decimal Decimal::of(double value)
         return d; // zero, and the impossible cases a cell cannot hold
     }
     d.negative = value < 0;
+    const double magnitude = std::fabs(value);
+    if (magnitude < 1e15 && magnitude == std::floor(magnitude)) {
+        // Whole numbers below 10^15 are their own 15-digit decimal: no conversion needed.
+        auto digits = static_cast<std::uint64_t>(magnitude);
+        int exponent = 0;
+        while (digits % 10 == 0) {
+            digits /= 10;
+            ++exponent;
+        }
+        d.digits = digits;
+        d.exponent = exponent;
+        d.count = digitCount(digits);
+        return d;
+    }
     // Shortest round-trip scientific form, e.g. "2.675e+00": at most 17 significant digits.
     char buf[40];
-    auto res =
-        std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific);
+    auto res = std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::scientific);
     const char* p = buf;
     std::uint64_t digits = 0;
     int taken = 0;

@@ -114,6 +114,7 @@ struct Section {
     // Dates and times
     int subSecondDigits = 0; // the most fractional-second digits any token shows
     bool twelveHour = false;
+    bool needsDate = false; // shows a part of the date, not only the time
 
     std::string_view literal(const Token& t) const
     {

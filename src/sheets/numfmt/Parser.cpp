@@ -560,6 +560,9 @@ void buildDate(const std::vector<RawToken>& raw, Section& s)
                 toks[i].kind == TokenKind::Month ? TokenKind::Minute : TokenKind::Minute2;
         }
     }
+    for (const Token& t : toks) {
+        s.needsDate = s.needsDate || (t.kind >= TokenKind::Year2 && t.kind <= TokenKind::DayFull);
+    }
 }
 
 // What each comma does in a number section.

@@ -379,9 +379,7 @@ void renderFraction(const Section& s, double value, bool minus, std::string& out
         case TokenKind::NumDigit:
             if (noFraction) {
                 // "0 0/0": the zero numerator shows once, in the last placeholder.
-                if (t.index + 1 == static_cast<unsigned>(s.numDigits)) {
-                    out.push_back('0');
-                } else if (t.ch == '0') {
+                if (t.index + 1 == static_cast<unsigned>(s.numDigits) || t.ch == '0') {
                     out.push_back('0');
                 } else if (t.ch == '?') {
                     out.push_back(' ');
@@ -461,11 +459,7 @@ bool renderDate(const Section& s, double value, bool minus, DateSystem dates, st
         return false;
     }
     DateParts date;
-    bool needDate = false;
-    for (const Token& t : s.tokens) {
-        needDate = needDate || (t.kind >= TokenKind::Year2 && t.kind <= TokenKind::DayFull);
-    }
-    if (needDate) {
+    if (s.needsDate) {
         date = dateFromSerial(day, dates);
     }
     const std::int64_t seconds = ticks / unit;
@@ -493,7 +487,7 @@ bool renderDate(const Section& s, double value, bool minus, DateSystem dates, st
             appendPadded(static_cast<std::uint64_t>((date.year + 543) % 100), 2, out);
             break;
         case TokenKind::BuddhistYear4:
-            appendPadded(static_cast<std::uint64_t>(date.year + 543), 4, out);
+            appendPadded(static_cast<std::uint64_t>(date.year) + 543, 4, out);
             break;
         case TokenKind::Month:
             appendPadded(static_cast<std::uint64_t>(date.month), 1, out);

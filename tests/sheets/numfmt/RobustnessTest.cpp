@@ -106,6 +106,7 @@ TEST(Concurrency, OneFormatManyThreads)
                                                "-1234 55/97"};
     const double values[] = {-1234.567, 45296.7, -1234.567};
     std::vector<std::thread> threads;
+    threads.reserve(4);
     std::vector<int> failures(4, 0);
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
