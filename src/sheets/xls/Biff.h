@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "sheets/xls/CompoundFile.h"
@@ -118,7 +119,9 @@ private:
 
     const CfbStream* stream_;
     Decryptor* decryptor_ = nullptr;
-    std::vector<std::uint8_t> buf_;
+    // Never larger than the stream, and left uninitialised: a small workbook costs little.
+    std::unique_ptr<std::uint8_t[]> buf_;
+    std::size_t capacity_ = 0;
     std::uint64_t bufPos_ = 0; // stream offset of buf_[0]
     std::size_t len_ = 0;      // valid bytes in buf_
     std::size_t cur_ = 0;      // next unread byte in buf_

@@ -35,8 +35,11 @@ bool isPlainRecord(std::uint16_t type)
 
 } // namespace
 
-RecordReader::RecordReader(const CfbStream& stream) : stream_(&stream), buf_(kBufferSize)
+RecordReader::RecordReader(const CfbStream& stream)
+    : stream_(&stream),
+      capacity_(static_cast<std::size_t>(std::min<std::uint64_t>(kBufferSize, stream.size())))
 {
+    buf_.reset(new std::uint8_t[std::max<std::size_t>(capacity_, 1)]);
     chunk_ = kFirstChunk;
 }
 
@@ -62,14 +65,13 @@ bool RecordReader::fill(std::size_t need)
         return true;
     }
     if (cur_ > 0) {
-        std::copy(buf_.begin() + static_cast<std::ptrdiff_t>(cur_),
-                  buf_.begin() + static_cast<std::ptrdiff_t>(len_), buf_.begin());
+        std::memmove(buf_.get(), buf_.get() + cur_, len_ - cur_);
         bufPos_ += cur_;
         len_ -= cur_;
         cur_ = 0;
     }
-    const std::size_t want = std::min(buf_.size() - len_, std::max(need - len_, chunk_));
-    len_ += stream_->read(bufPos_ + len_, buf_.data() + len_, want);
+    const std::size_t want = std::min(capacity_ - len_, std::max(need - len_, chunk_));
+    len_ += stream_->read(bufPos_ + len_, buf_.get() + len_, want);
     chunk_ = std::min(chunk_ * 2, kMaxChunk);
     return len_ >= need;
 }
@@ -81,7 +83,7 @@ bool RecordReader::next(Record& r)
         cur_ = len_;
         return false;
     }
-    const std::uint8_t* h = buf_.data() + cur_;
+    const std::uint8_t* h = buf_.get() + cur_;
     r.type = le16(h);
     r.size = le16(h + 2);
     r.pos = bufPos_ + cur_;
@@ -93,7 +95,7 @@ bool RecordReader::next(Record& r)
                                      std::to_string(r.pos) +
                                      " runs past the end of the workbook stream"));
     }
-    std::uint8_t* data = buf_.data() + cur_ + 4;
+    std::uint8_t* data = buf_.get() + cur_ + 4;
     r.data = data;
     cur_ += 4 + static_cast<std::size_t>(r.size);
     if (decryptor_ != nullptr && r.size > 0 && !isPlainRecord(r.type)) {
@@ -110,7 +112,7 @@ int RecordReader::peekType()
     if (!fill(4)) {
         return -1;
     }
-    return le16(buf_.data() + cur_);
+    return le16(buf_.get() + cur_);
 }
 
 } // namespace sheets::xls
