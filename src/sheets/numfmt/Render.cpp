@@ -1,6 +1,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -289,6 +290,13 @@ void convergent(double x, std::uint64_t maxDen, std::uint64_t& num, std::uint64_
 
 void renderFraction(const Section& s, double value, bool minus, std::string& out)
 {
+    if (s.scale != 0) {
+        // "# ?/?%": percent signs scale fractions too.
+        value *= std::pow(10.0, s.scale);
+        if (!(value <= std::numeric_limits<double>::max())) {
+            value = std::numeric_limits<double>::max();
+        }
+    }
     // Beyond 15 digits a number has no fraction worth showing: whole part only, and numbers
     // that large are carried as digit strings rather than integers.
     constexpr double kExact = 1e15;
