@@ -113,6 +113,11 @@ def gnumeric(xlsx, out, kind):
     run(["ssconvert", "--export-type=Gnumeric_Excel:" + kind, xlsx, out])
 
 
+# Fixtures of tests/sheets/xlsx that hold a valid workbook LibreOffice reads as it is.
+XLSX_TWINS = ["dates1904.xlsx", "disorder.xlsx", "libreoffice.xlsx", "macros.xlsm",
+              "merges.xlsx", "openpyxl.xlsx", "sheets.xlsx", "types.xlsx"]
+
+
 def pairs():
     os.makedirs(PAIRS, exist_ok=True)
     makers = {"types": xlsx_types, "strings": xlsx_strings, "date1904": xlsx_date1904}
@@ -122,6 +127,13 @@ def pairs():
             make(xlsx)
             libreoffice_xls(xlsx, tmp)
             shutil.copy(os.path.join(tmp, stem + ".xls"), os.path.join(PAIRS, stem + ".xls"))
+        # The xlsx reader's own fixtures, each saved as .xls beside ours.
+        theirs = os.path.join(HERE, "..", "xlsx", "fixtures")
+        for name in XLSX_TWINS:
+            libreoffice_xls(os.path.join(theirs, name), tmp)
+            stem = os.path.splitext(name)[0]
+            shutil.copy(os.path.join(tmp, stem + ".xls"),
+                        os.path.join(PAIRS, "xlsx-" + stem + ".xls"))
         gnumeric(os.path.join(PAIRS, "types.xlsx"), os.path.join(OUT, "types-biff5.xls"),
                  "excel_biff7")
         gnumeric(os.path.join(PAIRS, "types.xlsx"), os.path.join(OUT, "types-dual.xls"),
