@@ -4,6 +4,7 @@
 #include <bitset>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <type_traits>
 #include <unistd.h>
 
 namespace DirListing {
@@ -45,60 +46,103 @@ WildcardMask::WildcardMask(const QString& mask)
     }
     // A name is at most 255 bytes, so a longer mask of literals could never match anyway.
     FTooLong = FTokens.size() > MaxTokens;
+    FMatchesAll = !FTokens.empty() && FTokens[0].K == Kind::Star &&
+                  (FTokens.size() == 1 || (FTokens.size() == 3 && FTokens[1].K == Kind::Dot &&
+                                           FTokens[2].K == Kind::Star));
 }
 
 bool WildcardMask::Matches(QStringView name) const
 {
+    if (FMatchesAll) {
+        return true;
+    }
     if (FTooLong) {
         return false;
     }
+    // Masks are short: the states fit one machine word nearly always.
+    return FTokens.size() < 64 ? Run<uint64_t>(name) : Run<std::bitset<MaxTokens + 1>>(name);
+}
+
+namespace {
+
+template <typename S> bool Test(const S& s, size_t i)
+{
+    if constexpr (std::is_same_v<S, uint64_t>) {
+        return ((s >> i) & 1u) != 0;
+    } else {
+        return s.test(i);
+    }
+}
+
+template <typename S> void Set(S& s, size_t i)
+{
+    if constexpr (std::is_same_v<S, uint64_t>) {
+        s |= uint64_t{1} << i;
+    } else {
+        s.set(i);
+    }
+}
+
+template <typename S> bool None(const S& s)
+{
+    if constexpr (std::is_same_v<S, uint64_t>) {
+        return s == 0;
+    } else {
+        return s.none();
+    }
+}
+
+} // namespace
+
+template <typename States> bool WildcardMask::Run(QStringView name) const
+{
     // A set-of-states simulation of the mask: linear in the name, no backtracking.
     const size_t n = FTokens.size();
-    std::bitset<MaxTokens + 1> states;
-    states.set(0);
-    const auto closure = [&](std::bitset<MaxTokens + 1>& s, bool atEnd, bool atDot) {
+    States states{};
+    Set(states, 0);
+    const auto closure = [&](States& s, bool atEnd, bool atDot) {
         for (size_t i = 0; i < n; ++i) {
-            if (!s.test(i)) {
+            if (!Test(s, i)) {
                 continue;
             }
             const Kind k = FTokens[i].K;
             if (k == Kind::Star || (k == Kind::Question && (atEnd || atDot)) ||
                 (k == Kind::Dot && atEnd)) {
-                s.set(i + 1);
+                Set(s, i + 1);
             }
         }
     };
     for (qsizetype p = 0; p < name.size(); ++p) {
         const char16_t c = Fold(name[p].unicode());
         closure(states, false, c == u'.');
-        std::bitset<MaxTokens + 1> next;
+        States next{};
         for (size_t i = 0; i < n; ++i) {
-            if (!states.test(i)) {
+            if (!Test(states, i)) {
                 continue;
             }
             const Token& t = FTokens[i];
             switch (t.K) {
             case Kind::Star:
-                next.set(i);
+                Set(next, i);
                 break;
             case Kind::Question:
-                next.set(i + 1);
+                Set(next, i + 1);
                 break;
             case Kind::Dot:
             case Kind::Literal:
                 if (t.C == c) {
-                    next.set(i + 1);
+                    Set(next, i + 1);
                 }
                 break;
             }
         }
         states = next;
-        if (states.none()) {
+        if (None(states)) {
             return false;
         }
     }
     closure(states, true, false);
-    return states.test(n);
+    return Test(states, n);
 }
 
 Listing::Listing(const QString& folder, const QString& mask, uint32_t requested)
@@ -131,14 +175,12 @@ bool Listing::Next(Entry& entry)
         if ((attr & faHidden) != 0 && (FRequested & faHidden) == 0) {
             continue;
         }
-        const QString name = QFile::decodeName(raw);
-        if (!FMask.Matches(name)) {
-            continue;
-        }
+        // The type first, the name after: the type is nearly always free (d_type), while
+        // decoding and matching the name is not.
         unsigned char type = d->d_type;
         if (type == DT_UNKNOWN || type == DT_LNK) {
-            // The type is needed: the file system did not say, or the entry is a link whose
-            // target decides whether it is a folder.
+            // The file system did not say, or the entry is a link whose target decides
+            // whether it is a folder.
             const QByteArray path = FFolder + QByteArray(raw);
             struct stat st {};
             if (lstat(path.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -156,10 +198,14 @@ bool Listing::Next(Entry& entry)
         if ((attr & faDirectory) != 0 && (FRequested & faDirectory) == 0) {
             continue;
         }
+        QString name = QFile::decodeName(raw);
+        if (!FMask.Matches(name)) {
+            continue;
+        }
         if ((attr & (faDirectory | faHidden)) == 0) {
             attr |= faNormal;
         }
-        entry.Name = name;
+        entry.Name = std::move(name);
         entry.Attr = attr;
         return true;
     }

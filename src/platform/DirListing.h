@@ -38,6 +38,8 @@ public:
     bool IsEmpty() const { return FTokens.empty(); }
 
 private:
+    template <typename States> bool Run(QStringView name) const;
+
     enum class Kind : uint8_t { Literal, Star, Question, Dot };
     struct Token {
         Kind K;
@@ -45,6 +47,7 @@ private:
     };
     std::vector<Token> FTokens;
     bool FTooLong = false;
+    bool FMatchesAll = false; // "*", "*.*": no need to look at the name
 };
 
 struct Entry {

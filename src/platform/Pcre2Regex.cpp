@@ -3,6 +3,8 @@
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <pcre2.h>
 
+#include <algorithm>
+
 namespace {
 
 pcre2_code_16* Code(void* p)
@@ -14,6 +16,37 @@ PCRE2_SPTR16 Units(const QString& s)
 {
     return reinterpret_cast<PCRE2_SPTR16>(s.utf16());
 }
+
+// One block of match data per thread, grown when a pattern has more groups: the file filter
+// tests every listed path, and an allocation per test would cost more than the test.
+class ThreadMatchData {
+public:
+    ~ThreadMatchData()
+    {
+        if (FData != nullptr) {
+            pcre2_match_data_free_16(FData);
+        }
+    }
+    pcre2_match_data_16* For(const pcre2_code_16* code)
+    {
+        uint32_t groups = 0;
+        pcre2_pattern_info_16(code, PCRE2_INFO_CAPTURECOUNT, &groups);
+        if (FData == nullptr || FPairs < groups + 1) {
+            if (FData != nullptr) {
+                pcre2_match_data_free_16(FData);
+            }
+            FPairs = std::max<uint32_t>(groups + 1, 16);
+            FData = pcre2_match_data_create_16(FPairs, nullptr);
+        }
+        return FData;
+    }
+
+private:
+    pcre2_match_data_16* FData = nullptr;
+    uint32_t FPairs = 0;
+};
+
+thread_local ThreadMatchData tMatchData;
 
 } // namespace
 
@@ -78,7 +111,7 @@ bool Pcre2Regex::Find(const QString& subject, int start, Match& match, int& erro
     if (FCode == nullptr || start < 0 || start > subject.size()) {
         return false;
     }
-    pcre2_match_data_16* data = pcre2_match_data_create_from_pattern_16(Code(FCode), nullptr);
+    pcre2_match_data_16* data = tMatchData.For(Code(FCode));
     if (data == nullptr) {
         error = PCRE2_ERROR_NOMEMORY;
         return false;
@@ -91,26 +124,23 @@ bool Pcre2Regex::Find(const QString& subject, int start, Match& match, int& erro
     bool found = false;
     if (rc >= 0) {
         found = true;
-        uint32_t count = pcre2_get_ovector_count_16(data);
+        // Every group of the pattern is reported; those past the highest one that took part
+        // (rc) are unset.
+        uint32_t groups = 0;
+        pcre2_pattern_info_16(Code(FCode), PCRE2_INFO_CAPTURECOUNT, &groups);
         const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer_16(data);
-        match.Groups.resize(count);
-        for (uint32_t i = 0; i < count; ++i) {
-            PCRE2_SIZE a = ovector[2 * i];
-            PCRE2_SIZE b = ovector[2 * i + 1];
-            if (a == PCRE2_UNSET || i >= static_cast<uint32_t>(rc == 0 ? count : rc)) {
+        match.Groups.resize(groups + 1);
+        for (uint32_t i = 0; i <= groups; ++i) {
+            const PCRE2_SIZE a = ovector[2 * i];
+            const PCRE2_SIZE b = ovector[2 * i + 1];
+            if (a == PCRE2_UNSET || i >= static_cast<uint32_t>(rc)) {
                 match.Groups[i] = Group{};
             } else {
                 match.Groups[i] = Group{static_cast<int>(a), static_cast<int>(b - a)};
             }
         }
-        // Groups past the highest one that matched are reported as unset by PCRE2's rc; the
-        // pattern's group count still sizes the vector so callers see every group.
-        uint32_t groups = 0;
-        pcre2_pattern_info_16(Code(FCode), PCRE2_INFO_CAPTURECOUNT, &groups);
-        match.Groups.resize(groups + 1);
     } else if (rc != PCRE2_ERROR_NOMATCH) {
         error = rc;
     }
-    pcre2_match_data_free_16(data);
     return found;
 }
