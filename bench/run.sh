@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Runs the benchmarks and prints their figures: bench/run.sh [NAME...]
+#
+# Each benchmark is a folder of bench/ with a run.sh of its own, which gets the build folder as
+# its first argument and prints its figures. Without names every such folder runs, in name
+# order. The programs are built first, in release mode, into build-bench/ (or $BUILD_DIR).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BUILD_DIR:-build-bench}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTABULIX_BENCH=ON -DTABULIX_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" >/dev/null
+
+names=("$@")
+if ((${#names[@]} == 0)); then
+  for script in bench/*/run.sh; do
+    names+=("$(basename "$(dirname "$script")")")
+  done
+fi
+for name in "${names[@]}"; do
+  if [[ ! -x bench/$name/run.sh ]]; then
+    echo "no benchmark named $name (bench/$name/run.sh)" >&2
+    exit 2
+  fi
+  echo "== $name"
+  "bench/$name/run.sh" "$build"
+done
