@@ -116,7 +116,7 @@ TextOutput::TextOutput(int fd, std::string displayPath, const std::string& chars
             replacement_ = "?";
         }
     }
-    buffer_.reserve(kFlushAt + (64u << 10));
+    buffer_.reserve(kFlushAt + (64U << 10));
 }
 
 TextOutput::~TextOutput()

@@ -44,7 +44,7 @@ public:
     void rewind(std::uint64_t position);
 
 private:
-    static constexpr std::size_t kFlushAt = 1u << 20;
+    static constexpr std::size_t kFlushAt = 1U << 20;
 
     void writeAll(const char* data, std::size_t size);
 

@@ -37,7 +37,9 @@ std::string temporaryName(const std::string& target, unsigned attempt)
     const std::size_t slash = target.rfind('/');
     const std::string folder =
         slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    // A long target name must not make the temporary one too long for the file system.
+    const std::string name =
+        (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, 64);
     const auto tick = static_cast<unsigned long long>(
         std::chrono::steady_clock::now().time_since_epoch().count());
     return folder + "." + name + "." + std::to_string(::getpid()) + "-" +

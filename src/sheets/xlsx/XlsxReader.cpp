@@ -19,7 +19,7 @@ namespace sheets::xlsx {
 namespace {
 
 // A sheet part this big is inflated on a second thread while it is parsed.
-constexpr std::uint64_t kBackgroundInflate = 1u << 20;
+constexpr std::uint64_t kBackgroundInflate = 1U << 20;
 
 bool startsWith(std::string_view text, std::string_view prefix)
 {
@@ -203,14 +203,14 @@ public:
             const char* id = attribute(atts, "numFmtId");
             const char* code = attribute(atts, "formatCode");
             if (id != nullptr && code != nullptr) {
-                if (const auto value = parseUnsigned(id); value && *value <= 0xFFFFFFFFu) {
+                if (const auto value = parseUnsigned(id); value && *value <= 0xFFFFFFFFU) {
                     codes[static_cast<std::uint32_t>(*value)] = code;
                 }
             }
         } else if (named(name, "xf") && inCellXfs_) {
             const char* id = attribute(atts, "numFmtId");
             const auto value = parseUnsigned(id != nullptr ? id : "0");
-            xfNumFmt.push_back(value && *value <= 0xFFFFFFFFu ? static_cast<std::uint32_t>(*value)
+            xfNumFmt.push_back(value && *value <= 0xFFFFFFFFU ? static_cast<std::uint32_t>(*value)
                                                               : 0);
         }
     }
@@ -552,7 +552,15 @@ private:
             break;
         case Kind::Shared:
             if (hasV_) {
-                const auto index = parseUnsigned(v_);
+                auto index = parseUnsigned(v_);
+                if (!index) {
+                    // " 3 " or "3.0": still an index, written loosely.
+                    const auto loose = parseNumber(v_);
+                    if (loose && *loose >= 0 && *loose < 4294967296.0 &&
+                        *loose == static_cast<double>(static_cast<std::uint64_t>(*loose))) {
+                        index = static_cast<std::uint64_t>(*loose);
+                    }
+                }
                 if (!index || *index >= book_.strings.size()) {
                     fail("a cell refers to shared string \"" + v_ +
                          "\", but the workbook has only " + std::to_string(book_.strings.size()));

@@ -147,7 +147,7 @@ public:
             const auto chunk = source->next();
             const bool last = chunk.empty();
             const auto status =
-                XML_Parse(parser_, chunk.data(), static_cast<int>(chunk.size()), last);
+                XML_Parse(parser_, chunk.data(), static_cast<int>(chunk.size()), last ? 1 : 0);
             if (status != XML_STATUS_OK) {
                 finishFailed();
             }

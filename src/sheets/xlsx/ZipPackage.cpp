@@ -149,7 +149,7 @@ private:
     zip_file_t* file_ = nullptr;
 };
 
-constexpr std::size_t kChunk = 256 * 1024;
+constexpr std::size_t kChunk = std::size_t{256} * 1024;
 
 class DirectStream : public PartStream {
 public:
@@ -500,7 +500,7 @@ std::string ZipPackage::read(std::string_view part, bool optional)
         return {};
     }
     std::string out;
-    out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(size(part), 64u << 20)));
+    out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(size(part), 64U << 20)));
     auto source = stream(part, false);
     for (auto chunk = source->next(); !chunk.empty(); chunk = source->next()) {
         out.append(chunk.data(), chunk.size());

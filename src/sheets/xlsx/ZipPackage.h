@@ -38,11 +38,11 @@ public:
     // zip bomb, which needs ratios in the hundreds or thousands to do harm, is refused.
     static constexpr std::uint64_t kPackageRatio = 200;
     // Small files may carry a long repeated text; up to this much is always allowed.
-    static constexpr std::uint64_t kSlack = 32u << 20;
+    static constexpr std::uint64_t kSlack = 32U << 20;
 
     // Files up to this size are read whole and unzipped from memory: a few system calls instead
     // of a seek and a read for every part, which is most of the cost of a small workbook.
-    static constexpr std::uint64_t kReadWhole = 16u << 20;
+    static constexpr std::uint64_t kReadWhole = 16U << 20;
 
     // Throws sheets::Error.
     static std::unique_ptr<ZipPackage> openFile(const std::string& path);

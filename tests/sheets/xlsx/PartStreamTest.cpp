@@ -93,7 +93,7 @@ TEST(BackgroundInflate, DamageReachesTheReader)
     auto package = ZipPackage::openMemory(zip.data(), zip.size(), "memory.xlsx");
     auto stream = package->stream("big.xml", true);
     const std::string message = testing_sheets::errorOf([&] { readAll(*stream); });
-    EXPECT_EQ(message.rfind("The workbook \"memory.xlsx\" is damaged: big.xml: ", 0), 0u)
+    EXPECT_EQ(message.rfind("The workbook \"memory.xlsx\" is damaged: big.xml: ", 0), 0U)
         << message;
 }
 
@@ -111,7 +111,7 @@ TEST(BackgroundInflate, LargeSheetEndToEnd)
         expected += n + "\trow " + n + "\n";
     }
     sheet += "</sheetData></worksheet>";
-    ASSERT_GT(sheet.size(), 1u << 20);
+    ASSERT_GT(sheet.size(), 1U << 20);
     const std::string rel = std::string(ns) + "officeDocument/2006/relationships/";
     const std::string zip = makeZip({
         {"_rels/.rels", "<Relationships xmlns=\"" + std::string(ns) +

@@ -60,13 +60,13 @@ TEST(CellReference, RangesInEitherOrder)
 {
     const auto r = sheets::xlsx::parseRange("C5:A1");
     ASSERT_TRUE(r);
-    EXPECT_EQ(r->firstRow, 0u);
-    EXPECT_EQ(r->firstCol, 0u);
-    EXPECT_EQ(r->lastRow, 4u);
-    EXPECT_EQ(r->lastCol, 2u);
+    EXPECT_EQ(r->firstRow, 0U);
+    EXPECT_EQ(r->firstCol, 0U);
+    EXPECT_EQ(r->lastRow, 4U);
+    EXPECT_EQ(r->lastCol, 2U);
     const auto single = sheets::xlsx::parseRange("B2");
     ASSERT_TRUE(single);
-    EXPECT_EQ(single->lastCol, 1u);
+    EXPECT_EQ(single->lastCol, 1U);
     EXPECT_FALSE(sheets::xlsx::parseRange("A:C"));
     EXPECT_FALSE(sheets::xlsx::parseRange("A1:"));
     EXPECT_FALSE(sheets::xlsx::parseRange("nonsense"));

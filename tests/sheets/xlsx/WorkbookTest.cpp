@@ -115,13 +115,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(WorkbookInfo, SheetsKindsVisibilityActiveDatesMacros)
 {
     auto book = Workbook::open(fixture("sheets.xlsx"));
-    ASSERT_EQ(book->sheetCount(), 4u);
+    ASSERT_EQ(book->sheetCount(), 4U);
     const auto& s = book->sheets();
     EXPECT_EQ(s[0].name, "First");
     EXPECT_EQ(s[1].visibility, Visibility::Hidden);
     EXPECT_EQ(s[2].kind, SheetKind::Chart);
     EXPECT_EQ(s[3].kind, SheetKind::Worksheet);
-    EXPECT_EQ(book->activeSheet(), 3u);
+    EXPECT_EQ(book->activeSheet(), 3U);
     EXPECT_EQ(book->dateSystem(), sheets::DateSystem::D1900);
     EXPECT_FALSE(book->hasMacros());
     EXPECT_EQ(book->visibleWorksheets(), (std::vector<std::size_t>{0, 3}));
@@ -131,7 +131,7 @@ TEST(WorkbookInfo, SheetsKindsVisibilityActiveDatesMacros)
     EXPECT_EQ(openpyxl->visibleWorksheets(), (std::vector<std::size_t>{0, 2}));
 
     auto strict = Workbook::open(fixture("strict.xlsx"));
-    EXPECT_EQ(strict->activeSheet(), 2u);
+    EXPECT_EQ(strict->activeSheet(), 2U);
     EXPECT_EQ(strict->dateSystem(), sheets::DateSystem::D1904);
 
     EXPECT_TRUE(Workbook::open(fixture("macros.xlsm"))->hasMacros());
@@ -198,7 +198,7 @@ TEST_F(Saving, WholeWorkbookWritesVisibleWorksheetsWithFormFeedLines)
     auto openpyxl = Workbook::open(fixture("openpyxl.xlsx"));
     openpyxl->saveAsText(path("openpyxl.txt"));
     EXPECT_EQ(readFile(path("openpyxl.txt")), "2\t\tafter\n\t\t\nwide\t\t3.25\n\f\n\t\n\tb2\n");
-    EXPECT_EQ(files().size(), 2u); // no temporary file left beside them
+    EXPECT_EQ(files().size(), 2U); // no temporary file left beside them
 }
 
 TEST_F(Saving, OneSheetByIndexReplacesAnOldTarget)
@@ -208,6 +208,15 @@ TEST_F(Saving, OneSheetByIndexReplacesAnOldTarget)
     book->saveSheetAsText(1, path("out.txt"));
     EXPECT_EQ(readFile(path("out.txt")), "secret\n");
     EXPECT_EQ(files(), std::vector<std::string>{"out.txt"});
+}
+
+TEST_F(Saving, LongestTargetNameStillSaves)
+{
+    // The temporary name beside the target must not outgrow what the file system allows.
+    const std::string name = std::string(250, 'n') + ".txt";
+    Workbook::open(fixture("sheets.xlsx"))->saveSheetAsText(1, path(name));
+    EXPECT_EQ(readFile(path(name)), "secret\n");
+    EXPECT_EQ(files(), std::vector<std::string>{name});
 }
 
 TEST_F(Saving, SheetOutOfRangeNamesTheNumberAndTheCount)

@@ -485,6 +485,25 @@ def other_files():
     write_package("binary.xlsb", binary)
 
 
+def fuzz_seeds():
+    """The seed corpus of tests/fuzz/fuzz_xlsx: some fixtures as they are, and the parts of
+    others joined by NUL bytes, the form in which the fuzz target stores them uncompressed."""
+    corpus = os.path.join(HERE, "..", "..", "fuzz", "corpus", "fuzz_xlsx")
+    os.makedirs(corpus, exist_ok=True)
+    for name in ["types.xlsx", "sheets.xlsx", "dates1904.xlsx", "openpyxl.xlsx",
+                 "libreoffice.xlsx", "prefixed.xlsx", "strict.xlsx", "disorder.xlsx",
+                 "merges.xlsx", "badstring.xlsx", "external.xlsx"]:
+        shutil.copy(out(name), os.path.join(corpus, name))
+    order = ["xl/worksheets/sheet1.xml", "xl/sharedStrings.xml", "xl/styles.xml",
+             "xl/workbook.xml", "xl/_rels/workbook.xml.rels"]
+    for name in ["types.xlsx", "prefixed.xlsx", "disorder.xlsx", "merges.xlsx", "badstring.xlsx"]:
+        with zipfile.ZipFile(out(name)) as z:
+            names = set(z.namelist())
+            parts = [z.read(p) if p in names else b"" for p in order]
+        with open(os.path.join(corpus, "parts-" + name.replace(".xlsx", "")), "wb") as f:
+            f.write(b"\0".join(parts))
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     types_xlsx()
@@ -499,6 +518,7 @@ def main():
     merges_xlsx()
     damaged_files()
     other_files()
+    fuzz_seeds()
 
 
 if __name__ == "__main__":
