@@ -2,13 +2,13 @@
 # Runs the benchmarks and prints their figures: bench/run.sh [NAME...]
 #
 # Each benchmark is a folder of bench/ with a run.sh of its own, which gets the build folder as
-# its first argument and prints its figures. Without names every such folder runs, in name
-# order. The programs are built first, in release mode, into build-bench/ (or $BUILD_DIR).
+# its first argument, builds the programs it needs there and prints its figures. Without names
+# every such folder runs, in name order. The build folder is configured for release mode:
+# build-bench/ (or $BUILD_DIR).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTABULIX_BENCH=ON -DTABULIX_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" >/dev/null
 
 names=("$@")
 if ((${#names[@]} == 0)); then

@@ -3,4 +3,5 @@
 set -euo pipefail
 build=$1
 shift
+cmake --build "$build" -j "$(nproc)" --target tabulix-bench-listing >/dev/null
 "$build/tabulix-bench-listing" "$@"

@@ -134,7 +134,7 @@ int TpzMain::Run()
     while (RunningWorkers.load(std::memory_order_acquire) > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (FProgress) {
-            ShowProgress(false);
+            ShowProgress();
         }
     }
     // Every worker has done its end-of-work; letting go of the chain joins the threads.
@@ -142,7 +142,7 @@ int TpzMain::Run()
     FBatch->WaitFor();
 
     if (FProgress) {
-        ShowProgress(true);
+        std::fputs("\r\033[K", stderr); // the summary of EndRun takes the progress line's place
     }
     EndRun();
     return 0;
@@ -180,7 +180,7 @@ void TpzMain::EndRun()
     }
 }
 
-void TpzMain::ShowProgress(bool final)
+void TpzMain::ShowProgress()
 {
     qsizetype done = 0;
     QString last;
@@ -193,7 +193,7 @@ void TpzMain::ShowProgress(bool final)
                        .arg(done)
                        .arg(FBatch->Count())
                        .arg(FBatch->Failures());
-    if (!final && !last.isEmpty()) {
+    if (!last.isEmpty()) {
         line += QStringLiteral("  ") + last;
     }
     winsize ws{};
@@ -208,8 +208,5 @@ void TpzMain::ShowProgress(bool final)
     }
     // "\r" and erase-to-end-of-line keep the progress on one line of the terminal.
     std::fprintf(stderr, "\r\033[K%s", line.toLocal8Bit().constData());
-    if (final) {
-        std::fputs("\r\033[K", stderr);
-    }
     std::fflush(stderr);
 }

@@ -42,7 +42,7 @@ public:
     QStringList Log() const;
 
 private:
-    void ShowProgress(bool final);
+    void ShowProgress();
 
     std::unique_ptr<TpzBatch> FBatch;
     std::shared_ptr<TpzConvertor> FWorkers;
