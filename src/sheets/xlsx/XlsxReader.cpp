@@ -86,28 +86,47 @@ private:
 
 // Gathers the text of a rich string (<si> or <is>): its own <t>, the <t> of its runs, but not
 // the phonetic guides (<rPh>) that East Asian workbooks add.
+//
+// Whitespace at either end of a <t> is dropped unless xml:space="preserve" holds for it, as the
+// spreadsheet application shows such text (writers that forget the attribute lose those spaces
+// there); a <t> holding nothing but whitespace keeps it, as that application keeps a lone
+// space between two runs.
 class RichText {
 public:
-    void begin()
+    void begin(const char** atts)
     {
         text_.clear();
         skip_ = 0;
         inT_ = false;
+        preserve_.clear();
+        preserve_.push_back(preserves(atts, false));
     }
-    void start(const char* name)
+    void start(const char* name, const char** atts)
     {
         if (skip_ > 0 || named(name, "rPh")) {
             ++skip_;
-        } else if (named(name, "t")) {
+            return;
+        }
+        preserve_.push_back(preserves(atts, preserve_.back()));
+        if (named(name, "t")) {
             inT_ = true;
+            tStart_ = text_.size();
         }
     }
     void end(const char* name)
     {
         if (skip_ > 0) {
             --skip_;
-        } else if (named(name, "t")) {
+            return;
+        }
+        if (named(name, "t") && inT_) {
             inT_ = false;
+            if (!preserve_.back()) {
+                trimFrom(tStart_);
+            }
+        }
+        if (preserve_.size() > 1) {
+            preserve_.pop_back();
         }
     }
     void characters(std::string_view text)
@@ -127,7 +146,38 @@ public:
     }
 
 private:
+    static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+    static bool preserves(const char** atts, bool inherited)
+    {
+        for (; atts != nullptr && atts[0] != nullptr; atts += 2) {
+            if (named(atts[0], "xml:space")) {
+                return named(atts[1], "preserve");
+            }
+        }
+        return inherited;
+    }
+
+    void trimFrom(std::size_t start)
+    {
+        std::size_t first = start;
+        while (first < text_.size() && isSpace(text_[first])) {
+            ++first;
+        }
+        if (first == text_.size()) {
+            return; // whitespace only: kept
+        }
+        std::size_t last = text_.size();
+        while (last > first && isSpace(text_[last - 1])) {
+            --last;
+        }
+        text_.erase(last);
+        text_.erase(start, first - start);
+    }
+
     std::string text_;
+    std::vector<bool> preserve_; // xml:space in force, per open element
+    std::size_t tStart_ = 0;
     int skip_ = 0;
     bool inT_ = false;
 };
@@ -141,10 +191,10 @@ public:
     void startElement(const char* name, const char** atts) override
     {
         if (inSi_) {
-            rich_.start(name);
+            rich_.start(name, atts);
         } else if (named(name, "si")) {
             inSi_ = true;
-            rich_.begin();
+            rich_.begin(atts);
         } else if (named(name, "sst")) {
             // The declared count only guides the reservation, and cannot make it larger than
             // the part could hold (an <si> takes at least 9 bytes).
@@ -340,7 +390,7 @@ public:
     {
         if (inCell_) {
             if (inIs_) {
-                rich_.start(name);
+                rich_.start(name, atts);
             } else if (named(name, "v")) {
                 inV_ = true;
                 hasV_ = true;
@@ -348,7 +398,7 @@ public:
             } else if (named(name, "is")) {
                 inIs_ = true;
                 hasIs_ = true;
-                rich_.begin();
+                rich_.begin(atts);
             }
             return;
         }

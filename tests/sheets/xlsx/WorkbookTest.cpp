@@ -94,6 +94,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "\tinline\t\"tab\there\"\t\n"
                  "3/14/2024\t2024-03-14 10:30\t59\tkeep _x0041_ literal\n"
                  "  padded  \t\xF0\x9F\x98\x80\tTRUE\t#N/A\n"},
+        // Whitespace at the ends of a <t> goes unless xml:space="preserve" says otherwise;
+        // a run of nothing but a space stays; escaped spaces are not whitespace to XML.
+        TextCase{"spaces.xlsx", 0,
+                 "trimmed\t  kept  \thello world\t inherited \t escaped \tinline\n"},
         // Strict namespaces, parts found through the relationships only, 1904 dates.
         TextCase{"strict.xlsx", 0, "1/1/1904\t1/2/1904\t3/14/2024\t1.5\nstrict text\t\t\t\n"},
         TextCase{"strict.xlsx", 1, "two\n"}, TextCase{"strict.xlsx", 2, "\t\t\n\t\tthree\n"},

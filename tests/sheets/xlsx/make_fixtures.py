@@ -323,6 +323,22 @@ def prefixed_xlsx():
     write_package("prefixed.xlsx", simple_parts(sheet(rows, prefix="x"), strings, styles, workbook))
 
 
+def spaces_xlsx():
+    """Whitespace at the ends of <t> without xml:space="preserve", which the spreadsheet
+    application drops, and with it, which it keeps."""
+    strings = (XML_DECL + f'<sst xmlns="{MAIN_NS}">'
+               "<si><t>  trimmed\t</t></si>"
+               '<si><t xml:space="preserve">  kept  </t></si>'
+               "<si><r><t>hello</t></r><r><t> </t></r><r><t>world </t></r></si>"
+               '<si xml:space="preserve"><t> inherited </t></si>'
+               "<si><t>_x0020_escaped_x0020_</t></si>"
+               "</sst>")
+    rows = ('<row r="1"><c r="A1" t="s"><v>0</v></c><c r="B1" t="s"><v>1</v></c>'
+            '<c r="C1" t="s"><v>2</v></c><c r="D1" t="s"><v>3</v></c><c r="E1" t="s"><v>4</v></c>'
+            '<c r="F1" t="inlineStr"><is><t>\n  inline\n</t></is></c></row>')
+    write_package("spaces.xlsx", simple_parts(sheet(rows), strings))
+
+
 def strict_xlsx():
     """Strict OOXML: other namespace and relationship URIs, parts where the relationships say
     (a folder "wb", a percent-escaped name), the 1904 date system, the third sheet active."""
@@ -513,6 +529,7 @@ def main():
     openpyxl_xlsx()
     libreoffice_files()
     prefixed_xlsx()
+    spaces_xlsx()
     strict_xlsx()
     disorder_xlsx()
     merges_xlsx()
