@@ -57,7 +57,10 @@ void SheetTextWriter::restart()
 
 void SheetTextWriter::dimension(const CellRange& claimed)
 {
-    if (!plan_.widthKnown && !anyRow_) {
+    // Some writers claim whole rows (A1:XFD...). Trusting that would write 16,384 fields for
+    // every line before finding out, so a claim that wide is only a reason to look first.
+    constexpr std::uint32_t kTrustedWidth = 1024;
+    if (!plan_.widthKnown && !anyRow_ && claimed.lastCol < kTrustedWidth) {
         writing_ = true;
         width_ = claimed.lastCol + 1;
     }

@@ -2,8 +2,10 @@
 
 #include <expat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <exception>
+#include <iconv.h>
 #include <random>
 
 #include "sheets/xlsx/ZipPackage.h"
@@ -116,6 +118,42 @@ unsigned long processSalt()
     return salt;
 }
 
+// Expat reads UTF-8, UTF-16, ISO-8859-1 and ASCII by itself. Some writers declare a single-byte
+// code page such as windows-1252; iconv supplies its table. Multi-byte code pages stay refused
+// ("unknown encoding").
+int XMLCALL singleByteEncoding(void* /*data*/, const XML_Char* name, XML_Encoding* info)
+{
+    const iconv_t cd = iconv_open("UTF-32LE", name);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return XML_STATUS_ERROR;
+    }
+    bool usable = true;
+    for (int b = 0; b < 256 && usable; ++b) {
+        char in = static_cast<char>(b);
+        char* inPtr = &in;
+        std::size_t inLeft = 1;
+        unsigned char out[4];
+        char* outPtr = reinterpret_cast<char*>(out);
+        std::size_t outLeft = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        const std::size_t result = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        if (result == static_cast<std::size_t>(-1)) {
+            // A lead byte of a multi-byte code page is incomplete on its own.
+            usable = errno != EINVAL;
+            info->map[b] = -1;
+            continue;
+        }
+        info->map[b] = out[0] | (out[1] << 8) | (out[2] << 16) | (out[3] << 24);
+        // The markup must read as ASCII.
+        usable = b >= 0x80 || info->map[b] == b;
+    }
+    iconv_close(cd);
+    info->data = nullptr;
+    info->convert = nullptr;
+    info->release = nullptr;
+    return usable ? XML_STATUS_OK : XML_STATUS_ERROR;
+}
+
 class XmlRun {
 public:
     XmlRun(ZipPackage& package, std::string_view part, XmlHandler& handler)
@@ -128,6 +166,7 @@ public:
         XML_SetUserData(parser_, this);
         XML_SetElementHandler(parser_, &XmlRun::onStart, &XmlRun::onEnd);
         XML_SetCharacterDataHandler(parser_, &XmlRun::onText);
+        XML_SetUnknownEncodingHandler(parser_, &singleByteEncoding, nullptr);
         // No external entities and no external DTD: parameter entities are never parsed.
         XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
         handler_.run_ = this;

@@ -241,6 +241,11 @@ TEST(LayoutPasses, ReadsTheSheetAgainOnlyWhenTheClaimIsWrong)
     wide.dimension = range(0, 0, 1, 5);
     EXPECT_EQ(write(wide).reads, 2);
 
+    Script whole = truthful;
+    whole.dimension = range(0, 0, 1, 16383); // a writer that claims whole rows
+    EXPECT_EQ(write(whole).text, "a\tb\n");
+    EXPECT_EQ(write(whole).reads, 2);
+
     const Script hiding{
         range(0, 0, 0, 2), {}, {{0, {text(0, "a"), text(2, "covered")}}}, {range(0, 1, 0, 2)}};
     const Written w = write(hiding);

@@ -98,6 +98,9 @@ INSTANTIATE_TEST_SUITE_P(
         // a run of nothing but a space stays; escaped spaces are not whitespace to XML.
         TextCase{"spaces.xlsx", 0,
                  "trimmed\t  kept  \thello world\t inherited \t escaped \tinline\n"},
+        // A part declared in windows-1252.
+        TextCase{"codepage.xlsx", 0,
+                 "caf\xC3\xA9 20\xE2\x82\xAC \xE2\x80\x93 \xE2\x80\x9Cquoted\xE2\x80\x9D\n"},
         // Strict namespaces, parts found through the relationships only, 1904 dates.
         TextCase{"strict.xlsx", 0, "1/1/1904\t1/2/1904\t3/14/2024\t1.5\nstrict text\t\t\t\n"},
         TextCase{"strict.xlsx", 1, "two\n"}, TextCase{"strict.xlsx", 2, "\t\t\n\t\tthree\n"},

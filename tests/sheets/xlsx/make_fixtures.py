@@ -339,6 +339,17 @@ def spaces_xlsx():
     write_package("spaces.xlsx", simple_parts(sheet(rows), strings))
 
 
+def codepage_xlsx():
+    """A sheet part in a single-byte code page that expat does not know by itself."""
+    body = ('<?xml version="1.0" encoding="windows-1252"?>\n'
+            f'<worksheet xmlns="{MAIN_NS}"><sheetData><row r="1">'
+            '<c r="A1" t="inlineStr"><is><t>café 20€ – “quoted”</t></is></c>'
+            "</row></sheetData></worksheet>")
+    parts = simple_parts("")
+    parts["xl/worksheets/sheet1.xml"] = body.encode("cp1252")
+    write_package("codepage.xlsx", parts)
+
+
 def strict_xlsx():
     """Strict OOXML: other namespace and relationship URIs, parts where the relationships say
     (a folder "wb", a percent-escaped name), the 1904 date system, the third sheet active."""
@@ -530,6 +541,7 @@ def main():
     libreoffice_files()
     prefixed_xlsx()
     spaces_xlsx()
+    codepage_xlsx()
     strict_xlsx()
     disorder_xlsx()
     merges_xlsx()
