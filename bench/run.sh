@@ -3,12 +3,13 @@
 #
 # Each benchmark is a folder of bench/ with a run.sh of its own, which gets the build folder as
 # its first argument, builds the programs it needs there and prints its figures. Without names
-# every such folder runs, in name order. The build folder is configured for release mode:
+# every such folder runs, in name order. The build folder is configured as the default optimised
+# build (RelWithDebInfo, as the program ships):
 # build-bench/ (or $BUILD_DIR).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-bench}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTABULIX_BENCH=ON -DTABULIX_TESTS=OFF >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTABULIX_BENCH=ON -DTABULIX_TESTS=OFF >/dev/null
 
 names=("$@")
 if ((${#names[@]} == 0)); then
