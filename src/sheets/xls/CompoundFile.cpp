@@ -233,9 +233,9 @@ void CompoundFile::readFat()
         }
         source_->read(off, buf.data(), sectorSize_);
         for (std::uint32_t i = 0; i < perSector && fatIds.size() < fatSectors_; ++i) {
-            fatIds.push_back(le32(buf.data() + 4 * i));
+            fatIds.push_back(le32(buf.data() + 4 * std::size_t{i}));
         }
-        difat = le32(buf.data() + 4 * perSector);
+        difat = le32(buf.data() + 4 * std::size_t{perSector});
     }
 
     fat_.resize(static_cast<std::size_t>(fatSectors_) * (sectorSize_ / 4));
@@ -247,7 +247,7 @@ void CompoundFile::readFat()
         }
         source_->read(off, buf.data(), sectorSize_);
         for (std::uint32_t k = 0; k < sectorSize_ / 4; ++k) {
-            fat_[i * (sectorSize_ / 4) + k] = le32(buf.data() + 4 * k);
+            fat_[i * (sectorSize_ / 4) + k] = le32(buf.data() + 4 * std::size_t{k});
         }
     }
 }
@@ -358,7 +358,7 @@ void CompoundFile::readMiniFat()
         }
         source_->read(off, buf.data(), sectorSize_);
         for (std::uint32_t k = 0; k < sectorSize_ / 4; ++k) {
-            miniFat_.push_back(le32(buf.data() + 4 * k));
+            miniFat_.push_back(le32(buf.data() + 4 * std::size_t{k}));
         }
     }
 }

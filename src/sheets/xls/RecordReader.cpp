@@ -11,7 +11,7 @@ namespace sheets::xls {
 namespace {
 
 constexpr std::size_t kFirstChunk = 4096;
-constexpr std::size_t kMaxChunk = 256 * 1024;
+constexpr std::size_t kMaxChunk = std::size_t{256} * 1024;
 // The largest record (4-byte header, 65535 bytes of data) must always fit behind the data still
 // unread.
 constexpr std::size_t kBufferSize = kMaxChunk + 4 + 0xFFFF;
