@@ -297,7 +297,7 @@ void ZipPackage::attach(zip* archive)
     for (zip_int64_t i = 0; i < count; ++i) {
         const char* name = zip_get_name(zip_, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
         if (name != nullptr) {
-            index_.emplace(lowerPartName(name), static_cast<std::uint64_t>(i));
+            index_.emplace(lowerPartName(name), Entry{static_cast<std::uint64_t>(i), name});
         }
     }
 }
@@ -428,7 +428,7 @@ void ZipPackage::checkSizes()
 std::int64_t ZipPackage::locate(std::string_view part) const
 {
     const auto found = index_.find(lowerPartName(part));
-    return found == index_.end() ? -1 : static_cast<std::int64_t>(found->second);
+    return found == index_.end() ? -1 : static_cast<std::int64_t>(found->second.index);
 }
 
 bool ZipPackage::contains(std::string_view part) const
@@ -438,12 +438,9 @@ bool ZipPackage::contains(std::string_view part) const
 
 std::string ZipPackage::entryName(std::string_view part) const
 {
-    const std::int64_t index = locate(part);
-    if (index >= 0) {
-        const char* name = zip_get_name(zip_, static_cast<zip_uint64_t>(index), ZIP_FL_ENC_GUESS);
-        if (name != nullptr) {
-            return name;
-        }
+    const auto found = index_.find(lowerPartName(part));
+    if (found != index_.end()) {
+        return found->second.name;
     }
     std::string out(part);
     if (!out.empty() && out[0] == '/') {

@@ -81,7 +81,13 @@ private:
     std::string path_;
     std::uint64_t fileSize_ = 0;
     std::string bytes_; // the whole file, when it was read into memory
-    std::unordered_map<std::string, std::uint64_t> index_; // lower-case part name -> entry
+    struct Entry {
+        std::uint64_t index;
+        std::string name; // as the archive spells it
+    };
+    // Lower-case part name -> entry. Messages take names from here, never from libzip, which
+    // may be busy inflating on another thread.
+    std::unordered_map<std::string, Entry> index_;
 };
 
 } // namespace sheets::xlsx

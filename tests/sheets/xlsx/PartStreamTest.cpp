@@ -97,12 +97,36 @@ TEST(BackgroundInflate, DamageReachesTheReader)
         << message;
 }
 
+// A one-sheet workbook around this sheet part, written to a temporary file.
+std::string bookFile(const std::string& sheet)
+{
+    const char* ns = "http://schemas.openxmlformats.org/";
+    const std::string rel = std::string(ns) + "officeDocument/2006/relationships/";
+    const std::string rels = std::string(ns) + "package/2006/relationships";
+    const std::string zip = makeZip({
+        {"_rels/.rels", "<Relationships xmlns=\"" + rels + "\"><Relationship Id=\"r\" Type=\"" +
+                            rel + "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+        {"xl/workbook.xml", std::string("<workbook xmlns=\"") + ns +
+                                "spreadsheetml/2006/main\" xmlns:r=\"" + rel +
+                                "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"w\"/></sheets>"
+                                "</workbook>"},
+        {"xl/_rels/workbook.xml.rels", "<Relationships xmlns=\"" + rels +
+                                           "\"><Relationship Id=\"w\" Type=\"" + rel +
+                                           "worksheet\" Target=\"sheet.xml\"/></Relationships>"},
+        {"xl/sheet.xml", sheet},
+    });
+    char name[] = "/tmp/tabulix-big-XXXXXX";
+    const int fd = ::mkstemp(name);
+    EXPECT_EQ(::write(fd, zip.data(), zip.size()), static_cast<ssize_t>(zip.size()));
+    ::close(fd);
+    return name;
+}
+
 // A sheet big enough to be inflated in the background, end to end.
 TEST(BackgroundInflate, LargeSheetEndToEnd)
 {
-    const char* ns = "http://schemas.openxmlformats.org/";
-    std::string sheet = std::string("<worksheet xmlns=\"") + ns +
-                        "spreadsheetml/2006/main\"><dimension ref=\"A1:B40000\"/><sheetData>";
+    std::string sheet = "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/"
+                        "main\"><dimension ref=\"A1:B40000\"/><sheetData>";
     std::string expected;
     for (int r = 1; r <= 40000; ++r) {
         const std::string n = std::to_string(r);
@@ -112,28 +136,26 @@ TEST(BackgroundInflate, LargeSheetEndToEnd)
     }
     sheet += "</sheetData></worksheet>";
     ASSERT_GT(sheet.size(), 1U << 20);
-    const std::string rel = std::string(ns) + "officeDocument/2006/relationships/";
-    const std::string zip = makeZip({
-        {"_rels/.rels", "<Relationships xmlns=\"" + std::string(ns) +
-                            "package/2006/relationships\"><Relationship Id=\"r\" Type=\"" + rel +
-                            "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
-        {"xl/workbook.xml", std::string("<workbook xmlns=\"") + ns +
-                                "spreadsheetml/2006/main\" xmlns:r=\"" + rel +
-                                "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"w\"/></sheets>"
-                                "</workbook>"},
-        {"xl/_rels/workbook.xml.rels",
-         "<Relationships xmlns=\"" + std::string(ns) +
-             "package/2006/relationships\"><Relationship Id=\"w\" Type=\"" + rel +
-             "worksheet\" Target=\"sheet.xml\"/></Relationships>"},
-        {"xl/sheet.xml", sheet},
-    });
-    char name[] = "/tmp/tabulix-big-XXXXXX";
-    const int fd = ::mkstemp(name);
-    ASSERT_EQ(::write(fd, zip.data(), zip.size()), static_cast<ssize_t>(zip.size()));
-    ::close(fd);
+    const std::string name = bookFile(sheet);
     auto book = sheets::Workbook::open(name);
     EXPECT_EQ(testing_sheets::sheetText(*book, {0}), expected);
-    std::remove(name);
+    std::remove(name.c_str());
+}
+
+// Broken XML early in a big sheet: the parser reports it while the inflating thread is still
+// busy with the rest of the part.
+TEST(BackgroundInflate, BrokenXmlWhileStillInflating)
+{
+    std::string sheet = "<worksheet>\n<sheetData>\n<row r=\"1\"><c r=\"A1\"><v>1</v></row>\n";
+    while (sheet.size() < (4U << 20)) {
+        sheet += "<row><c><v>2</v></c></row>\n";
+    }
+    sheet += "</sheetData></worksheet>";
+    const std::string name = bookFile(sheet);
+    auto book = sheets::Workbook::open(name);
+    EXPECT_EQ(testing_sheets::errorOf([&] { testing_sheets::sheetText(*book, {0}); }),
+              "The workbook \"" + name + "\" is damaged: xl/sheet.xml, line 3: mismatched tag");
+    std::remove(name.c_str());
 }
 
 } // namespace
