@@ -250,6 +250,21 @@ TEST_F(ConsoleRunTest, MissingTargetOrSourceRefusesTheRun)
     EXPECT_TRUE(pzInfo->StoreValue("C").isEmpty());
 }
 
+TEST_F(ConsoleRunTest, FileAddressesForSourceAndTarget)
+{
+    WriteFile(In + "my book.xls");
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(Process.Root()));
+    Process.Set("Source", "file://" + QString(In).replace(" ", "%20") + "*.xls?");
+    Process.Set("Target", "file://localhost" + Out + "sub");
+    TpzMain runner;
+    runner.Run();
+    QDir::setCurrent(before);
+    EXPECT_EQ(LogLines(),
+              QStringList{"Success => " + In + "my book.xls => " + Out + "sub/my book.txt"});
+    EXPECT_FALSE(QFileInfo::exists(Process.Root() + "file:"));
+}
+
 TEST_F(ConsoleRunTest, AWebAddressIsOneItem)
 {
     Process.Set("Source", "https://example.invalid/books/a.xls");
