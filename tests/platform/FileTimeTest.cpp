@@ -18,7 +18,7 @@ TEST(PackDosDateTime, FieldsAndLimits)
          static_cast<int32_t>((((2019 - 1980) << 9 | 11 << 5 | 15) << 16) |
                               (15 << 11 | 20 << 5 | 3))},
         // The year 2044 sets the top bit: the packed value is negative but valid.
-        {QDateTime(QDate(2044, 1, 1), QTime(0, 0, 0), Qt::UTC), static_cast<int32_t>(0x88210000U)},
+        {QDateTime(QDate(2044, 1, 1), QTime(0, 0, 0), Qt::UTC), static_cast<int32_t>(0x80210000U)},
         {QDateTime(QDate(2107, 12, 31), QTime(23, 59, 59), Qt::UTC),
          static_cast<int32_t>(0xFF9FBF7DU)},
         {QDateTime(QDate(1979, 12, 31), QTime(23, 59, 59), Qt::UTC), -1},
