@@ -62,7 +62,7 @@ FloorResult runFloor(const std::string& path, const std::string& part)
         throw std::runtime_error(path + ": no part " + part);
     }
     XML_Parser parser = XML_ParserCreate(nullptr);
-    std::vector<char> buffer(256 * 1024);
+    std::vector<char> buffer(std::size_t{256} * 1024);
     FloorResult result;
     bool ok = true;
     for (;;) {
@@ -72,7 +72,8 @@ FloorResult runFloor(const std::string& path, const std::string& part)
             break;
         }
         result.bytes += static_cast<std::uint64_t>(n);
-        if (XML_Parse(parser, buffer.data(), static_cast<int>(n), n == 0) != XML_STATUS_OK) {
+        if (XML_Parse(parser, buffer.data(), static_cast<int>(n), n == 0 ? 1 : 0) !=
+            XML_STATUS_OK) {
             ok = false;
             break;
         }

@@ -108,7 +108,9 @@ void addFiles(const std::string& path, std::vector<std::string>& files)
         while (const dirent* entry = readdir(dir)) {
             const std::string name = entry->d_name;
             if (name.size() > 5 && name.substr(name.size() - 5) == ".xlsx") {
-                found.push_back(path + "/" + name);
+                found.push_back(path);
+                found.back() += '/';
+                found.back() += name;
             }
         }
         closedir(dir);
@@ -146,6 +148,7 @@ int main(int argc, char** argv)
     }
 
     std::vector<std::string> parts;
+    parts.reserve(files.size());
     for (const auto& file : files) {
         parts.push_back(bench::largestSheetPart(file));
     }

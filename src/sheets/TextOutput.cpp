@@ -23,6 +23,12 @@ std::string lowerFirst(std::string text)
     return text;
 }
 
+// iconv_open's failure value is a pointer made from -1.
+bool iconvFailed(iconv_t cd)
+{
+    return cd == reinterpret_cast<iconv_t>(-1); // NOLINT(performance-no-int-to-ptr)
+}
+
 bool isAscii(std::string_view charset)
 {
     return charset == "ANSI_X3.4-1968" || charset == "ASCII" || charset == "US-ASCII" ||
@@ -89,7 +95,7 @@ TextOutput::TextOutput(int fd, std::string displayPath, const std::string& chars
     const std::string& target = charset.empty() ? localeCharset() : charset;
     if (!isUtf8(target) && !isAscii(target)) {
         const iconv_t cd = iconv_open(target.c_str(), "UTF-8");
-        if (cd == reinterpret_cast<iconv_t>(-1)) {
+        if (iconvFailed(cd)) {
             throw Error(
                 msg::cannotWrite(path_, "the character set \"" + target + "\" is not supported"));
         }
@@ -111,7 +117,7 @@ TextOutput::TextOutput(int fd, std::string displayPath, const std::string& chars
     } else if (isAscii(target)) {
         // Plain ASCII asked for by name: convert, so that nothing beyond it slips through.
         const iconv_t cd = iconv_open("ASCII", "UTF-8");
-        if (cd != reinterpret_cast<iconv_t>(-1)) {
+        if (!iconvFailed(cd)) {
             iconv_ = cd;
             replacement_ = "?";
         }
@@ -152,7 +158,7 @@ void TextOutput::flush()
         buffer_.clear();
         return;
     }
-    const auto cd = static_cast<iconv_t>(iconv_);
+    auto* const cd = static_cast<iconv_t>(iconv_);
     converted_.resize(buffer_.size() * 2 + 64);
     char* in = buffer_.data();
     std::size_t inLeft = buffer_.size();

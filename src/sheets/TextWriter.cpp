@@ -97,12 +97,9 @@ void SheetTextWriter::activateMerges(std::uint32_t row)
 
 bool SheetTextWriter::covered(std::uint32_t row, std::uint32_t col) const
 {
-    for (const CellRange& m : active_) {
-        if (col >= m.firstCol && col <= m.lastCol && (row != m.firstRow || col != m.firstCol)) {
-            return true;
-        }
-    }
-    return false;
+    return std::ranges::any_of(active_, [row, col](const CellRange& m) {
+        return col >= m.firstCol && col <= m.lastCol && (row != m.firstRow || col != m.firstCol);
+    });
 }
 
 void SheetTextWriter::row(std::uint32_t row, std::span<const Cell> cells)

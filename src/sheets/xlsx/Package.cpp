@@ -1,5 +1,7 @@
 #include "sheets/xlsx/Package.h"
 
+#include <algorithm>
+
 #include "sheets/xlsx/Xml.h"
 #include "sheets/xlsx/ZipPackage.h"
 
@@ -217,12 +219,8 @@ std::string ContentTypes::of(std::string_view part) const
 
 bool ContentTypes::anyPartOfType(std::string_view contentType) const
 {
-    for (const auto& [part, type] : overrides_) {
-        if (type == contentType) {
-            return true;
-        }
-    }
-    return false;
+    return std::ranges::any_of(
+        overrides_, [contentType](const auto& entry) { return entry.second == contentType; });
 }
 
 } // namespace sheets::xlsx

@@ -118,13 +118,19 @@ unsigned long processSalt()
     return salt;
 }
 
+// iconv_open's failure value is a pointer made from -1.
+bool iconvFailed(iconv_t cd)
+{
+    return cd == reinterpret_cast<iconv_t>(-1); // NOLINT(performance-no-int-to-ptr)
+}
+
 // Expat reads UTF-8, UTF-16, ISO-8859-1 and ASCII by itself. Some writers declare a single-byte
 // code page such as windows-1252; iconv supplies its table. Multi-byte code pages stay refused
 // ("unknown encoding").
 int XMLCALL singleByteEncoding(void* /*data*/, const XML_Char* name, XML_Encoding* info)
 {
     const iconv_t cd = iconv_open("UTF-32LE", name);
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
+    if (iconvFailed(cd)) {
         return XML_STATUS_ERROR;
     }
     bool usable = true;
