@@ -26,6 +26,7 @@ constexpr std::uint16_t kBofVbModule = 0x0006;
 constexpr std::uint16_t kBofWorksheet = 0x0010;
 constexpr std::uint16_t kBofChart = 0x0020;
 constexpr std::uint16_t kBofMacro = 0x0040;
+constexpr std::size_t kCompactAt = std::size_t{1} << 18;
 
 std::string hex4(unsigned v)
 {
@@ -254,6 +255,7 @@ private:
     void addError(std::uint32_t row, std::uint32_t col, std::uint16_t xf, std::uint8_t code);
     void addNumber(std::uint32_t row, std::uint32_t col, std::uint16_t xf, double value);
     void flushRows(SheetSink& sink, std::size_t end);
+    void compactPending();
     void readCellString(const Record& r, std::size_t at, std::uint32_t row, std::uint32_t col);
 
     std::unique_ptr<CompoundFile> file_;
@@ -649,6 +651,25 @@ void XlsBook::addError(std::uint32_t row, std::uint32_t col, std::uint16_t xf, s
         {row, col, seq_++, CellType::Error, false, formatOf(xf), 0, name.data(), 0, name.size()});
 }
 
+void XlsBook::compactPending()
+{
+    std::sort(pending_.begin(), pending_.end(), [](const Pending& a, const Pending& b) {
+        if (a.row != b.row) {
+            return a.row < b.row;
+        }
+        return a.col != b.col ? a.col < b.col : a.seq < b.seq;
+    });
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+        if (i + 1 < pending_.size() && pending_[i + 1].row == pending_[i].row &&
+            pending_[i + 1].col == pending_[i].col) {
+            continue; // a later record for the same cell follows
+        }
+        pending_[out++] = pending_[i];
+    }
+    pending_.resize(out);
+}
+
 // Sends pending_[0, end) to the sink, a row at a time; they are sorted by row already.
 void XlsBook::flushRows(SheetSink& sink, std::size_t end)
 {
@@ -770,6 +791,9 @@ void XlsBook::readSheet(std::size_t index, SheetSink& sink)
                            " is too short");
     };
 
+    // Cells written again and again over the same places must not pile up: now and then keep
+    // only the last of each, so memory follows the cells the sheet has, not its records.
+    std::size_t compactAt = kCompactAt;
     int depth = 1;
     while (depth > 0) {
         if (!reader_.next(r)) {
@@ -957,6 +981,10 @@ void XlsBook::readSheet(std::size_t index, SheetSink& sink)
         }
         default:
             break;
+        }
+        if (pending_.size() >= compactAt) {
+            compactPending();
+            compactAt = std::max(kCompactAt, 2 * pending_.size());
         }
     }
     settleDue();

@@ -197,3 +197,39 @@ TEST(BiffDamage, HarmlessFlawsStillRead)
 }
 
 } // namespace
+
+namespace {
+
+TEST(BiffDamage, CellsWrittenOverAndOverKeepTheLastRecord)
+{
+    // 4000 formatted blanks written 80 times over, in row 1 and row 0 by turns (out of order),
+    // then a number over one of them: every cell once, the number last.
+    auto mulblank = [](unsigned row) {
+        Bytes d;
+        add16(d, row);
+        add16(d, 0);
+        for (int i = 0; i < 4000; ++i) {
+            add16(d, 0);
+        }
+        add16(d, 3999);
+        return record(0x00BE, d);
+    };
+    Bytes sheet = bof(0x0010);
+    for (int i = 0; i < 80; ++i) {
+        const Bytes r = mulblank(i % 2 == 0 ? 1 : 0);
+        sheet.insert(sheet.end(), r.begin(), r.end());
+    }
+    Bytes value(8, 0);
+    value[6] = 0xF0;
+    value[7] = 0x3F; // 1.0
+    sheet = concat({sheet, cell(0x0203, 0, 5, value), eof()});
+    xlstest::CollectSink sink;
+    EXPECT_EQ(readAll(book({}, sheet), &sink), "(no error)");
+    EXPECT_FALSE(sink.outOfOrder);
+    EXPECT_EQ(sink.rowOrder, (std::vector<std::uint32_t>{0, 1}));
+    EXPECT_EQ(sink.grid.size(), 8000u);
+    ASSERT_NE(sink.at(0, 5), nullptr);
+    EXPECT_EQ(sink.at(0, 5)->shown, "1");
+}
+
+} // namespace
