@@ -315,7 +315,11 @@ void XlsBook::readGlobals(const OpenOptions& options)
     if (kind != kBofGlobals) {
         damaged("the workbook globals", "they are missing from the start of the stream");
     }
-    codePage_ = std::make_unique<CodePage>(1252);
+    if (!biff8_) {
+        // Only BIFF5 has byte strings; until a CODEPAGE record says otherwise they are in the
+        // application's default code page. BIFF8 never needs the table.
+        codePage_ = std::make_unique<CodePage>(1252);
+    }
 
     bool sawWindow1 = false;
     std::size_t itabCur = 0;
