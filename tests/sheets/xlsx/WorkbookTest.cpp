@@ -98,6 +98,9 @@ INSTANTIATE_TEST_SUITE_P(
         // a run of nothing but a space stays; escaped spaces are not whitespace to XML.
         TextCase{"spaces.xlsx", 0,
                  "trimmed\t  kept  \thello world\t inherited \t escaped \tinline\n"},
+        // Shared and array formulas show their cached values; one without a value shows
+        // nothing.
+        TextCase{"formulas.xlsx", 0, "1\t2\t10\t\t\n2\t4\t20\t\t\n3\t6\t\t\t#DIV/0!\n"},
         // A part declared in windows-1252.
         TextCase{"codepage.xlsx", 0,
                  "caf\xC3\xA9 20\xE2\x82\xAC \xE2\x80\x93 \xE2\x80\x9Cquoted\xE2\x80\x9D\n"},

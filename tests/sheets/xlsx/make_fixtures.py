@@ -350,6 +350,20 @@ def codepage_xlsx():
     write_package("codepage.xlsx", parts)
 
 
+def formulas_xlsx():
+    """Formulas as spreadsheets store them: shared and array formulas whose followers carry only
+    a reference to the master and their cached value; a formula without a cached value; an empty
+    string result; an error result."""
+    rows = ('<row r="1"><c r="A1"><v>1</v></c><c r="B1"><f t="shared" ref="B1:B3" si="0">A1*2</f>'
+            '<v>2</v></c><c r="C1"><f t="array" ref="C1:C2">A1:A2*10</f><v>10</v></c></row>'
+            '<row r="2"><c r="A2"><v>2</v></c><c r="B2"><f t="shared" si="0"/><v>4</v></c>'
+            '<c r="C2"><v>20</v></c></row>'
+            '<row r="3"><c r="A3"><v>3</v></c><c r="B3"><f t="shared" si="0"/><v>6</v></c>'
+            '<c r="C3"><f>NOW()</f></c><c r="D3" t="str"><f>""</f><v></v></c>'
+            '<c r="E3" t="e"><f>1/0</f><v>#DIV/0!</v></c></row>')
+    write_package("formulas.xlsx", simple_parts(sheet(rows, extra_before='<dimension ref="A1:E3"/>')))
+
+
 def strict_xlsx():
     """Strict OOXML: other namespace and relationship URIs, parts where the relationships say
     (a folder "wb", a percent-escaped name), the 1904 date system, the third sheet active."""
@@ -542,6 +556,7 @@ def main():
     prefixed_xlsx()
     spaces_xlsx()
     codepage_xlsx()
+    formulas_xlsx()
     strict_xlsx()
     disorder_xlsx()
     merges_xlsx()
