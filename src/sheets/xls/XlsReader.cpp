@@ -760,6 +760,10 @@ void XlsBook::readSheet(std::size_t index, SheetSink& sink)
     if (start >= stream_.size() || !reader_.next(r) || r.type != rec::Bof) {
         damaged(where, "it is not where the workbook says (offset " + std::to_string(start) + ")");
     }
+    if (r.size >= 4 && (le16(r.data + 2) == kBofChart || le16(r.data + 2) == kBofVbModule)) {
+        // A chart sheet's data caches and a module's records are no cells.
+        return;
+    }
     const bool ordered = scanOrdered(start);
     reader_.seek(start);
     reader_.next(r);

@@ -161,7 +161,8 @@ TEST(XlsSheets, ListsNamesVisibilityKindsAndTheActiveSheet)
     EXPECT_EQ(book->dateSystem(), sheets::DateSystem::D1900);
     EXPECT_FALSE(book->hasMacros());
 
-    // Sheets without cells read as empty; a macro sheet keeps its cells.
+    // A chart sheet (whose data cache holds a NUMBER record) and an empty sheet read as
+    // empty; a macro sheet keeps its cells.
     EXPECT_TRUE(xlstest::readSheet(*book, 3).grid.empty());
     EXPECT_TRUE(xlstest::readSheet(*book, 6).grid.empty());
     EXPECT_EQ(xlstest::readSheet(*book, 5).grid.size(), 1u);

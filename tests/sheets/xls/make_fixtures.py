@@ -251,7 +251,8 @@ def cells_workbook():
         types,
         f.Sheet("Hidden", [f.label8(0, 0, "h")], hidden=1),
         f.Sheet("VeryHidden", [f.label8(0, 0, "vh")], hidden=2),
-        f.Sheet("Chart", [], kind=2, bof_type=0x20),
+        # A chart sheet: its data cache holds NUMBER records that are no cells.
+        f.Sheet("Chart", [f.number(0, 0, 5.0)], kind=2, bof_type=0x20),
         f.Sheet("Dialog", [], dialog=True),
         f.Sheet("Macro", [f.number(0, 0, 1.0)], kind=1, bof_type=0x40),
         f.Sheet("Empty", []),
