@@ -348,4 +348,25 @@ TEST(XlsMessages, OpenBookSendsCompoundFilesHereWhateverTheirName)
     std::remove(renamed.c_str());
 }
 
+TEST(XlsMessages, AnXlsNameHoldingSomethingElseIsReadByWhatItIs)
+{
+    // A zip workbook saved under an .xls name reads as the workbook it is; an HTML table
+    // saved so fails naming what it is.
+    const std::string zipped = testing::TempDir() + "/zip-workbook.xls";
+    {
+        const auto bytes = xlstest::readBytes(fixture("pairs/types.xlsx"));
+        std::FILE* f = std::fopen(zipped.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+    auto book = sheets::openBook(zipped, {});
+    EXPECT_EQ(book->sheets().size(), 3u);
+    std::remove(zipped.c_str());
+
+    const std::string page = std::string(XLS_FIXTURES) + "/../../xlsx/fixtures/page.xls";
+    EXPECT_EQ(xlstest::errorOf([&] { sheets::openBook(page, {}); }),
+              "Cannot open \"" + page + "\": it is an HTML page, not a workbook");
+}
+
 } // namespace
