@@ -3,8 +3,10 @@
 
 Run with Debian's python, which has the modules this needs (python3-xlsxwriter, python3-uno),
 with LibreOffice (soffice) and gnumeric (ssconvert) installed:
-    /usr/bin/python3 tests/sheets/xls/make_fixtures.py
-The outputs are committed; run this again only to change them. Three sources:
+    /usr/bin/python3 tests/sheets/xls/make_fixtures.py [ooxml] [handmade] [pairs] [encrypted]
+(no group named: all of them). The outputs are committed; run this again only to change them.
+The hand-made group gives the same bytes every time; the others carry the programs' time
+stamps. Three sources:
   - workbooks written as .xlsx with xlsxwriter and saved as .xls by LibreOffice (BIFF8) and by
     gnumeric (BIFF5, and the dual BIFF5+BIFF8 file), so that each .xls has its .xlsx twin;
   - workbooks LibreOffice saves encrypted (a protected structure, a password);
