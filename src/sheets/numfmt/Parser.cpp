@@ -256,7 +256,14 @@ private:
                 same = same && isLower(c, lower);
             }
             if (same) {
-                push(Raw::Elapsed, "[" + std::string(b) + "]", lower, static_cast<int>(b.size()));
+                // Built up piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) on
+                // "[" + std::string(b) + "]".
+                std::string text;
+                text.reserve(b.size() + 2);
+                text += '[';
+                text += b;
+                text += ']';
+                push(Raw::Elapsed, std::move(text), lower, static_cast<int>(b.size()));
                 return;
             }
         }
