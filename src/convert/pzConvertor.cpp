@@ -20,6 +20,17 @@
 
 std::atomic<int32_t> RunningWorkers{0};
 
+namespace {
+std::mutex WorkersEndedLock;
+std::condition_variable WorkersEnded;
+} // namespace
+
+bool WaitForRunningWorkers(std::chrono::milliseconds timeout)
+{
+    std::unique_lock guard(WorkersEndedLock);
+    return WorkersEnded.wait_for(guard, timeout, [] { return RunningWorkers.load() <= 0; });
+}
+
 // ------------------------------------------------------------------------------------------
 // The registry of converter classes
 
@@ -279,7 +290,12 @@ void TpzConvertor::EndWork()
     }
     QList<TpzNode*>& list = Batch()->LockList();
     (void)list;
-    RunningWorkers.fetch_sub(1, std::memory_order_acq_rel);
+    {
+        // Under the waiters' lock too, so that a waiter cannot miss the last decrement.
+        std::lock_guard ended(WorkersEndedLock);
+        RunningWorkers.fetch_sub(1, std::memory_order_acq_rel);
+    }
+    WorkersEnded.notify_all();
     Batch()->UnlockList();
 }
 

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,10 @@ using TpzEvent = std::function<void()>;
 // The workers not yet ended. The console runner sets it to the pool size before the start and
 // waits for it to fall to 0; each worker decreases it under the batch lock when it ends.
 extern std::atomic<int32_t> RunningWorkers;
+
+// Waits until RunningWorkers is 0 or less, or the time is up; answers whether it is. Lets the
+// console runner end as soon as the last worker has, rather than at its next poll.
+bool WaitForRunningWorkers(std::chrono::milliseconds timeout);
 
 // Converter classes by name, standing in for class references: the project's ConverterClass
 // names the class every worker of a run is made of.

@@ -140,8 +140,9 @@ int TpzMain::Run()
     }
 
     FProgress = isatty(STDERR_FILENO) != 0;
-    while (RunningWorkers.load(std::memory_order_acquire) > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Polls every 100 ms for the progress line, but wakes as soon as the last worker ends: on
+    // a run of small files the poll would otherwise be a good part of the whole time.
+    while (!WaitForRunningWorkers(std::chrono::milliseconds(100))) {
         if (FProgress) {
             ShowProgress();
         }
