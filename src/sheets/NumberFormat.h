@@ -35,4 +35,4 @@ public:
     virtual void formatText(std::string_view text, std::string& out) const = 0;
 };
 
-}  // namespace sheets
+} // namespace sheets
