@@ -1,5 +1,6 @@
 // Tabulix Converter: start-up, run-mode decision and the last-resort error handling.
 
+#include "convert/pzMorvel.h"
 #include "core/TpzApp.h"
 #include "core/TpzMain.h"
 #include "platform/Exception.h"
@@ -23,6 +24,7 @@ int Run(int& argc, char** argv)
     // Declared first so it is destroyed last: the process objects are freed while the
     // application object still exists.
     std::unique_ptr<QCoreApplication> application;
+    RegisterMorvel(); // the product's converter class and the spreadsheet engine's server
     TpzProcess process(platform::ExecutablePath(), platform::FirstArgument(argc, argv));
     if (!process.StartUp()) {
         return 0; // -I or -U: the notice is open, nothing else to do

@@ -1,0 +1,251 @@
+#include "platform/automation/Variant.h"
+
+#include "platform/automation/Automation.h"
+
+#include <cmath>
+#include <limits>
+
+namespace automation {
+
+namespace {
+
+[[noreturn]] void CannotConvert(VarType from, const char* to)
+{
+    throw AutomationError(DISP_E_TYPEMISMATCH,
+                          QStringLiteral("Cannot convert a value of type %1 to %2")
+                              .arg(VarTypeName(from), QLatin1String(to)));
+}
+
+[[noreturn]] void OutOfRange(VarType from, const char* to)
+{
+    throw AutomationError(DISP_E_OVERFLOW,
+                          QStringLiteral("The value of type %1 is out of the range of %2")
+                              .arg(VarTypeName(from), QLatin1String(to)));
+}
+
+// Text read as a number in the C notation; nothing when it is not one.
+bool TextToDouble(const QString& text, double& out)
+{
+    bool ok = false;
+    out = text.trimmed().toDouble(&ok);
+    return ok;
+}
+
+int32_t RoundToInt32(double value, VarType from)
+{
+    // Half to even, as the variant arithmetic rounds (the default rounding mode).
+    const double rounded = std::nearbyint(value);
+    if (!(rounded >= static_cast<double>(std::numeric_limits<int32_t>::min()) &&
+          rounded <= static_cast<double>(std::numeric_limits<int32_t>::max()))) {
+        OutOfRange(from, "Integer");
+    }
+    return static_cast<int32_t>(rounded);
+}
+
+Variant Dispatch(const Variant& target, const QString& name, InvokeKind kind,
+                 std::span<const Variant> args)
+{
+    const std::shared_ptr<AutomationObject> object = target.Object();
+    if (!object) {
+        throw AutomationError(DISP_E_TYPEMISMATCH,
+                              QStringLiteral("Variant does not reference an automation object"));
+    }
+    return object->Invoke(name, kind, args);
+}
+
+} // namespace
+
+QString VarTypeName(VarType type)
+{
+    switch (type) {
+    case VarType::Empty:
+        return QStringLiteral("Empty");
+    case VarType::Null:
+        return QStringLiteral("Null");
+    case VarType::Boolean:
+        return QStringLiteral("Boolean");
+    case VarType::Int16:
+        return QStringLiteral("Smallint");
+    case VarType::Int32:
+        return QStringLiteral("Integer");
+    case VarType::Double:
+        return QStringLiteral("Double");
+    case VarType::Text:
+        return QStringLiteral("String");
+    case VarType::Error:
+        return QStringLiteral("Error");
+    case VarType::Object:
+        return QStringLiteral("Dispatch");
+    }
+    return QStringLiteral("Unknown");
+}
+
+Variant Variant::Null()
+{
+    Variant v;
+    v.FType = VarType::Null;
+    return v;
+}
+
+Variant Variant::ErrorCode(int32_t code)
+{
+    Variant v;
+    v.FType = VarType::Error;
+    v.FValue = code;
+    return v;
+}
+
+bool Variant::IsMissing() const
+{
+    return FType == VarType::Error && std::get<int32_t>(FValue) == DISP_E_PARAMNOTFOUND;
+}
+
+bool Variant::IsNumber() const
+{
+    return FType == VarType::Int16 || FType == VarType::Int32 || FType == VarType::Double;
+}
+
+int32_t Variant::ErrorValue() const
+{
+    return FType == VarType::Error ? std::get<int32_t>(FValue) : 0;
+}
+
+bool Variant::ToBool() const
+{
+    switch (FType) {
+    case VarType::Empty:
+        return false;
+    case VarType::Boolean:
+        return std::get<bool>(FValue);
+    case VarType::Int16:
+    case VarType::Int32:
+        return std::get<int32_t>(FValue) != 0;
+    case VarType::Double:
+        return std::get<double>(FValue) != 0;
+    case VarType::Text: {
+        const QString text = std::get<QString>(FValue).trimmed();
+        if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) {
+            return true;
+        }
+        if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0) {
+            return false;
+        }
+        double number = 0;
+        if (TextToDouble(text, number)) {
+            return number != 0;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    CannotConvert(FType, "Boolean");
+}
+
+int32_t Variant::ToInt32() const
+{
+    switch (FType) {
+    case VarType::Empty:
+        return 0;
+    case VarType::Boolean:
+        return std::get<bool>(FValue) ? -1 : 0;
+    case VarType::Int16:
+    case VarType::Int32:
+        return std::get<int32_t>(FValue);
+    case VarType::Double:
+        return RoundToInt32(std::get<double>(FValue), FType);
+    case VarType::Text: {
+        const QString text = std::get<QString>(FValue).trimmed();
+        bool ok = false;
+        const int value = text.toInt(&ok, 10);
+        if (ok) {
+            return value;
+        }
+        double number = 0;
+        if (TextToDouble(text, number)) {
+            return RoundToInt32(number, FType);
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    CannotConvert(FType, "Integer");
+}
+
+double Variant::ToDouble() const
+{
+    switch (FType) {
+    case VarType::Empty:
+        return 0;
+    case VarType::Boolean:
+        return std::get<bool>(FValue) ? -1 : 0;
+    case VarType::Int16:
+    case VarType::Int32:
+        return std::get<int32_t>(FValue);
+    case VarType::Double:
+        return std::get<double>(FValue);
+    case VarType::Text: {
+        double number = 0;
+        if (TextToDouble(std::get<QString>(FValue), number)) {
+            return number;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    CannotConvert(FType, "Double");
+}
+
+QString Variant::ToString() const
+{
+    switch (FType) {
+    case VarType::Empty:
+        return {};
+    case VarType::Boolean:
+        return std::get<bool>(FValue) ? QStringLiteral("True") : QStringLiteral("False");
+    case VarType::Int16:
+    case VarType::Int32:
+        return QString::number(std::get<int32_t>(FValue));
+    case VarType::Double:
+        return QString::number(std::get<double>(FValue), 'g', 15);
+    case VarType::Text:
+        return std::get<QString>(FValue);
+    default:
+        break;
+    }
+    CannotConvert(FType, "String");
+}
+
+std::shared_ptr<AutomationObject> Variant::Object() const
+{
+    if (FType != VarType::Object) {
+        return {};
+    }
+    return std::get<std::shared_ptr<AutomationObject>>(FValue);
+}
+
+Variant Variant::Get(const QString& name) const
+{
+    return Dispatch(*this, name, InvokeKind::Read, {});
+}
+
+Variant Variant::Get(const QString& name, std::initializer_list<Variant> index) const
+{
+    return Dispatch(*this, name, InvokeKind::IndexedRead,
+                    std::span<const Variant>(index.begin(), index.size()));
+}
+
+void Variant::Put(const QString& name, const Variant& value) const
+{
+    Dispatch(*this, name, InvokeKind::Put, std::span<const Variant>(&value, 1));
+}
+
+Variant Variant::Call(const QString& name, std::initializer_list<Variant> args) const
+{
+    return Dispatch(*this, name, InvokeKind::Method,
+                    std::span<const Variant>(args.begin(), args.size()));
+}
+
+} // namespace automation
