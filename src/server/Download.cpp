@@ -76,6 +76,9 @@ QString DownloadToTemporaryFile(const QString& address, std::chrono::millisecond
     bool timedOut = false;
     QString writeError;
     const auto store = [&] {
+        if (!reply->isOpen()) {
+            return; // aborted: nothing more to read
+        }
         const QByteArray data = reply->readAll();
         if (writeError.isEmpty() && !data.isEmpty() && file.write(data) != data.size()) {
             writeError = file.errorString();

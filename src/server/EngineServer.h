@@ -29,8 +29,12 @@ namespace server {
 
 inline constexpr const char* ExcelApplicationProgID = "Excel.Application";
 
-// The engine's own version, which the application's Version reports.
-inline constexpr const char* EngineVersion = "1.0";
+// The engine's own version, which the application's Version reports and the usage counter "W"
+// records. Its major number follows the product's year (2019). It is written "N.0", as the
+// spreadsheet application writes its own, with N between 8 and 77: read as a number it gives N,
+// and read without its dot it gives N0, which ParseVersion divides back to N, so every locale
+// records the same number. From 12 on, a converter also asks the workbook about its macros.
+inline constexpr const char* EngineVersion = "19.0";
 
 // The file format number of text for the current platform (xlCurrentPlatformText).
 inline constexpr int32_t CurrentPlatformText = -4158;
