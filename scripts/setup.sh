@@ -13,7 +13,7 @@ packages=(
   xvfb xauth
 )
 if [[ "${1:-}" == "--bench" ]]; then
-  packages+=(libreoffice-calc-nogui gnumeric xlsx2csv python3-csvkit nodejs npm time hyperfine)
+  packages+=(libreoffice-calc-nogui gnumeric xlsx2csv python3-csvkit csvkit nodejs npm time hyperfine)
   # LibreOffice driven from Python: the .xls fixture script saves encrypted workbooks with it.
   packages+=(python3-uno)
 fi
