@@ -9,4 +9,4 @@ scripts/build.sh
 (cd build && ctest --output-on-failure -j "$jobs")
 
 BUILD_DIR=build-tsan scripts/build.sh -DTABULIX_TSAN=ON -DTABULIX_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
-(cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -L threads -j "$jobs")
+(cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/../tests/tsan.supp" ctest --output-on-failure -L threads -j "$jobs")

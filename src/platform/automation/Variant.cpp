@@ -91,13 +91,13 @@ Variant Variant::ErrorCode(int32_t code)
 {
     Variant v;
     v.FType = VarType::Error;
-    v.FValue = code;
+    v.FInt = code;
     return v;
 }
 
 bool Variant::IsMissing() const
 {
-    return FType == VarType::Error && std::get<int32_t>(FValue) == DISP_E_PARAMNOTFOUND;
+    return FType == VarType::Error && FInt == DISP_E_PARAMNOTFOUND;
 }
 
 bool Variant::IsNumber() const
@@ -107,7 +107,7 @@ bool Variant::IsNumber() const
 
 int32_t Variant::ErrorValue() const
 {
-    return FType == VarType::Error ? std::get<int32_t>(FValue) : 0;
+    return FType == VarType::Error ? FInt : 0;
 }
 
 bool Variant::ToBool() const
@@ -116,14 +116,14 @@ bool Variant::ToBool() const
     case VarType::Empty:
         return false;
     case VarType::Boolean:
-        return std::get<bool>(FValue);
+        return (FInt != 0);
     case VarType::Int16:
     case VarType::Int32:
-        return std::get<int32_t>(FValue) != 0;
+        return FInt != 0;
     case VarType::Double:
-        return std::get<double>(FValue) != 0;
+        return FDouble != 0;
     case VarType::Text: {
-        const QString text = std::get<QString>(FValue).trimmed();
+        const QString text = FText.trimmed();
         if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) {
             return true;
         }
@@ -148,14 +148,14 @@ int32_t Variant::ToInt32() const
     case VarType::Empty:
         return 0;
     case VarType::Boolean:
-        return std::get<bool>(FValue) ? -1 : 0;
+        return (FInt != 0) ? -1 : 0;
     case VarType::Int16:
     case VarType::Int32:
-        return std::get<int32_t>(FValue);
+        return FInt;
     case VarType::Double:
-        return RoundToInt32(std::get<double>(FValue), FType);
+        return RoundToInt32(FDouble, FType);
     case VarType::Text: {
-        const QString text = std::get<QString>(FValue).trimmed();
+        const QString text = FText.trimmed();
         bool ok = false;
         const int value = text.toInt(&ok, 10);
         if (ok) {
@@ -179,15 +179,15 @@ double Variant::ToDouble() const
     case VarType::Empty:
         return 0;
     case VarType::Boolean:
-        return std::get<bool>(FValue) ? -1 : 0;
+        return (FInt != 0) ? -1 : 0;
     case VarType::Int16:
     case VarType::Int32:
-        return std::get<int32_t>(FValue);
+        return FInt;
     case VarType::Double:
-        return std::get<double>(FValue);
+        return FDouble;
     case VarType::Text: {
         double number = 0;
-        if (TextToDouble(std::get<QString>(FValue), number)) {
+        if (TextToDouble(FText, number)) {
             return number;
         }
         break;
@@ -204,14 +204,14 @@ QString Variant::ToString() const
     case VarType::Empty:
         return {};
     case VarType::Boolean:
-        return std::get<bool>(FValue) ? QStringLiteral("True") : QStringLiteral("False");
+        return (FInt != 0) ? QStringLiteral("True") : QStringLiteral("False");
     case VarType::Int16:
     case VarType::Int32:
-        return QString::number(std::get<int32_t>(FValue));
+        return QString::number(FInt);
     case VarType::Double:
-        return QString::number(std::get<double>(FValue), 'g', 15);
+        return QString::number(FDouble, 'g', 15);
     case VarType::Text:
-        return std::get<QString>(FValue);
+        return FText;
     default:
         break;
     }
@@ -223,7 +223,7 @@ std::shared_ptr<AutomationObject> Variant::Object() const
     if (FType != VarType::Object) {
         return {};
     }
-    return std::get<std::shared_ptr<AutomationObject>>(FValue);
+    return FObject;
 }
 
 Variant Variant::Get(const QString& name) const

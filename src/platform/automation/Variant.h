@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
-#include <variant>
 
 namespace automation {
 
@@ -53,17 +52,16 @@ QString VarTypeName(VarType type);
 class Variant {
 public:
     Variant() = default; // Empty
-    Variant(bool value) : FType(VarType::Boolean), FValue(value) {}
-    Variant(int16_t value) : FType(VarType::Int16), FValue(static_cast<int32_t>(value)) {}
-    Variant(int32_t value) : FType(VarType::Int32), FValue(value) {}
-    Variant(double value) : FType(VarType::Double), FValue(value) {}
-    Variant(const QString& value) : FType(VarType::Text), FValue(value) {}
+    Variant(bool value) : FType(VarType::Boolean), FInt(value ? 1 : 0) {}
+    Variant(int16_t value) : FType(VarType::Int16), FInt(value) {}
+    Variant(int32_t value) : FType(VarType::Int32), FInt(value) {}
+    Variant(double value) : FType(VarType::Double), FDouble(value) {}
+    Variant(const QString& value) : FType(VarType::Text), FText(value) {}
     // Without this, a string literal would turn into a Boolean.
     Variant(const char* value) : Variant(QString::fromUtf8(value)) {}
     template <class T>
     requires std::derived_from<T, AutomationObject> Variant(std::shared_ptr<T> object)
-        : FType(object ? VarType::Object : VarType::Null),
-          FValue(std::shared_ptr<AutomationObject>(std::move(object)))
+        : FType(object ? VarType::Object : VarType::Null), FObject(std::move(object))
     {}
 
     static Variant Null();
@@ -103,10 +101,12 @@ public:
     Variant Call(const QString& name, std::initializer_list<Variant> args = {}) const;
 
 private:
+    // Plain members rather than a std::variant: the type tag says which one holds the value.
     VarType FType = VarType::Empty;
-    // Int16 and Error keep their value as int32_t.
-    std::variant<std::monostate, bool, int32_t, double, QString, std::shared_ptr<AutomationObject>>
-        FValue;
+    int32_t FInt = 0; // Boolean (0 or 1), Int16, Int32 and Error
+    double FDouble = 0;
+    QString FText;
+    std::shared_ptr<AutomationObject> FObject;
 };
 
 } // namespace automation
