@@ -245,7 +245,7 @@ protected:
             AtMost(args, 2, name);
             sheets::Workbook& book = OpenBook();
             SaveGuarded([&] { book.saveSheetAsText(FIndex, LocalName(target)); });
-            return Variant();
+            return {};
         }
         throw automation::UnknownMember(name);
     }
@@ -267,11 +267,11 @@ protected:
             // The engine never changes a workbook, so there is nothing to save whatever the
             // first argument asks; closing twice is harmless.
             Book()->Close();
-            return Variant();
+            return {};
         }
         if (member == u"hasvbproject") {
             RequireRead(name, kind);
-            return Variant(OpenBook().hasMacros());
+            return OpenBook().hasMacros();
         }
         if (member == u"saveas") {
             RequireRead(name, kind);
@@ -280,7 +280,7 @@ protected:
             AtMost(args, 2, name);
             sheets::Workbook& book = OpenBook();
             SaveGuarded([&] { book.saveAsText(LocalName(target)); });
-            return Variant();
+            return {};
         }
         if (member == u"sheets") {
             if (kind == InvokeKind::Put) {
@@ -314,8 +314,8 @@ protected:
                     automation::DISP_E_BADINDEX,
                     QString::fromUtf8(book.noSuchSheet(static_cast<int64_t>(shown)).what()));
             }
-            return Variant(
-                std::make_shared<SheetObject>(App(), Book(), static_cast<std::size_t>(number) - 1));
+            return std::make_shared<SheetObject>(App(), Book(),
+                                                 static_cast<std::size_t>(number) - 1);
         }
         if (member == u"activesheet") {
             RequireRead(name, kind);
@@ -326,7 +326,7 @@ protected:
                     automation::DISP_E_BADINDEX,
                     QString::fromUtf8(book.noSuchSheet(static_cast<int64_t>(active) + 1).what()));
             }
-            return Variant(std::make_shared<SheetObject>(App(), Book(), active));
+            return std::make_shared<SheetObject>(App(), Book(), active);
         }
         throw automation::UnknownMember(name);
     }
@@ -383,7 +383,7 @@ private:
             throw AutomationError(automation::DISP_E_EXCEPTION, shown);
         }
         App()->Books.push_back(book);
-        return Variant(std::make_shared<WorkbookObject>(App(), book));
+        return std::make_shared<WorkbookObject>(App(), book);
     }
 };
 
@@ -400,28 +400,28 @@ protected:
     {
         if (member == u"version") {
             RequireRead(name, kind);
-            return Variant(QString::fromLatin1(EngineVersion));
+            return QString::fromLatin1(EngineVersion);
         }
         if (member == u"displayalerts") {
             if (kind != InvokeKind::Put) {
                 throw automation::MemberNotFound(name);
             }
             App()->DisplayAlerts = Argument(args, 0).ToBool();
-            return Variant();
+            return {};
         }
         if (member == u"path") {
             RequireRead(name, kind);
-            return Variant(ProgramFolder());
+            return ProgramFolder();
         }
         if (member == u"workbooks") {
             RequireRead(name, kind);
-            return Variant(std::make_shared<WorkbooksObject>(App()));
+            return std::make_shared<WorkbooksObject>(App());
         }
         if (member == u"quit") {
             RequireRead(name, kind);
             App()->CloseAll();
             App()->Quit = true;
-            return Variant();
+            return {};
         }
         throw automation::UnknownMember(name);
     }

@@ -105,17 +105,17 @@ public:
             return {};
         }
         if (name == u"Sheets") {
-            return Variant(std::make_shared<FakeSheet>(QStringLiteral("Sheet") +
-                                                       Argument(args, 0).ToString()));
+            return std::make_shared<FakeSheet>(QStringLiteral("Sheet") +
+                                               Argument(args, 0).ToString());
         }
         if (name == u"ActiveSheet") {
-            return Variant(std::make_shared<FakeSheet>(QStringLiteral("ActiveSheet")));
+            return std::make_shared<FakeSheet>(QStringLiteral("ActiveSheet"));
         }
         if (name == u"HasVBProject") {
             if (gFake->HasVBProjectFails) {
                 throw AutomationError(DISP_E_EXCEPTION, QStringLiteral("no access"));
             }
-            return Variant(gFake->HasVBProject);
+            return gFake->HasVBProject;
         }
         throw UnknownMember(name);
     }
@@ -147,10 +147,10 @@ public:
                 throw AutomationError(DISP_E_EXCEPTION,
                                       QStringLiteral("Cannot open \"%1\": damaged").arg(file));
             }
-            return Variant(std::make_shared<FakeBook>(file));
+            return std::make_shared<FakeBook>(file);
         }
         if (name == u"Path") {
-            return Variant(gFake->Path);
+            return gFake->Path;
         }
         throw UnknownMember(name);
     }

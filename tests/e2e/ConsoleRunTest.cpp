@@ -135,9 +135,9 @@ TEST_F(ConsoleRun, ConvertsTheSamplesWithTwoWorkers)
         const QList<QByteArray> sheets =
             Sheets(ReadBytes(Out(QFileInfo(name).completeBaseName() + ".txt")));
         const QString expected = Samples + "expected/" + name + "/";
-        const int count = QDir(expected).entryList({"[0-9]*.txt"}).size();
+        const qsizetype count = QDir(expected).entryList({"[0-9]*.txt"}).size();
         ASSERT_EQ(sheets.size(), count) << name.toStdString();
-        for (int i = 0; i < count; ++i) {
+        for (qsizetype i = 0; i < count; ++i) {
             EXPECT_EQ(Cells(sheets[i]),
                       Cells(ReadBytes(expected + QString::number(i + 1) + ".txt")))
                 << name.toStdString() << " sheet " << i + 1;

@@ -31,7 +31,7 @@ public:
             throw AutomationError(DISP_E_EXCEPTION, QStringLiteral("the object's own words"));
         }
         if (name.compare(QLatin1String("Value"), Qt::CaseInsensitive) == 0) {
-            return Variant(QStringLiteral("v"));
+            return QStringLiteral("v");
         }
         throw UnknownMember(name);
     }
@@ -73,7 +73,7 @@ TEST(VariantTest, KeepsItsTypeAndValue)
     // An object reference is shared, and a null reference is Null.
     auto object = std::make_shared<Recorder>();
     const Variant a(object);
-    const Variant b = a;
+    const Variant b = a; // NOLINT(performance-unnecessary-copy-initialization): the copy is tested
     EXPECT_TRUE(b.IsObject());
     EXPECT_EQ(b.Object().get(), object.get());
     EXPECT_TRUE(Variant(std::shared_ptr<Recorder>()).IsNull());
