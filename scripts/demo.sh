@@ -21,4 +21,10 @@ if [[ -f out/demo/tabulix.log ]]; then
 fi
 echo "Converted into out/demo/:"
 ls -l out/demo
+# The texts as a reader meets them: tabs shown as "→", the form feed between sheets as "␌".
+for text in out/demo/*.txt; do
+  [[ -f "$text" ]] || continue
+  echo "--- ${text#out/demo/} (first lines)"
+  head -n 12 "$text" | sed -e 's/\t/ → /g' -e 's/\f/␌/g' -e 's/^/  /'
+done
 exit "$status"
