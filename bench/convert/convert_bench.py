@@ -101,6 +101,7 @@ class Measure:
         self.stderr_path = stderr_path
         self.wall = None
         self.peak_kb = 0
+        self.cpu = 0.0  # user and system seconds of every step and what it waited for
         self.timed_out = False
         self.failed_steps = 0
         self.first_failure = None
@@ -168,6 +169,7 @@ class Measure:
             except ProcessLookupError:
                 pass
         self.peak_kb = max(self.peak_kb, read_peak(peak_file) if peak_file else usage.ru_maxrss)
+        self.cpu += usage.ru_utime + usage.ru_stime
         return proc.returncode
 
 
@@ -496,7 +498,9 @@ def run_tool(tool, corpus, work, limit, runs, repeat_below):
             result["failed"] = problem + first_error_line(stderr_path)
             result["wall"] = m.wall
             return result
-        best = m.wall if best is None else min(best, m.wall)
+        if best is None or m.wall < best:
+            best = m.wall
+            result["cpu"] = m.cpu
         result["wall"] = best
         result["runs"] = attempt + 1
         if attempt + 1 < runs:
@@ -529,13 +533,15 @@ def report(corpus, results, limit):
     rows = []
     for r in results:
         if "missing" in r:
-            rows.append((r["tool"], "missing", "", "", "", r["missing"]))
+            rows.append((r["tool"], "missing", "", "", "", "", r["missing"]))
             continue
         if r.get("timed_out"):
             wall = f"> {limit:.0f} s"
+            cpu = ""
             ratio = f"> {fmt_ratio(limit / best)}" if best else ""
         else:
             wall = f"{r['wall']:.2f} s"
+            cpu = f"{r['cpu']:.2f} s" if "cpu" in r else ""
             ratio = fmt_ratio(r["wall"] / best) if best else ""
         note = ""
         if "failed" in r:
@@ -543,14 +549,14 @@ def report(corpus, results, limit):
             ratio = ""
         elif r.get("timed_out"):
             note = "stopped at the time limit"
-        rows.append((r["tool"], wall, str(r.get("runs", 1)), mb(r.get("peak_kb", 0)), ratio,
-                     note))
-    header = ("tool", "wall (best)", "runs", "peak memory", "time / product's best", "")
-    widths = [max(len(row[i]) for row in rows + [header]) for i in range(5)]
+        rows.append((r["tool"], wall, cpu, str(r.get("runs", 1)), mb(r.get("peak_kb", 0)),
+                     ratio, note))
+    header = ("tool", "wall (best)", "cpu", "runs", "peak memory", "time / product's best", "")
+    widths = [max(len(row[i]) for row in rows + [header]) for i in range(6)]
 
     def line(row):
-        cells = [row[0].ljust(widths[0])] + [row[i].rjust(widths[i]) for i in range(1, 5)]
-        return "  ".join(cells + [row[5]])
+        cells = [row[0].ljust(widths[0])] + [row[i].rjust(widths[i]) for i in range(1, 6)]
+        return "  ".join(cells + [row[6]])
 
     print(line(header).rstrip())
     for row in rows:
