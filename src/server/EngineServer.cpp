@@ -382,6 +382,8 @@ private:
             book->Close();
             throw AutomationError(automation::DISP_E_EXCEPTION, shown);
         }
+        // A worker opens one workbook after another for hours: forget the closed ones.
+        std::erase_if(App()->Books, [](const std::weak_ptr<BookState>& w) { return w.expired(); });
         App()->Books.push_back(book);
         return std::make_shared<WorkbookObject>(App(), book);
     }
