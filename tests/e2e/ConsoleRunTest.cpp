@@ -71,7 +71,7 @@ protected:
     }
 
     // Runs the program with the settings given inline, always into out/ with a log there.
-    int Run(const QString& settings)
+    int Run(const QString& settings, const QString& mask = QStringLiteral("*.xls?"))
     {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -80,8 +80,8 @@ protected:
         environment.remove("WAYLAND_DISPLAY");
         process.setProcessEnvironment(environment);
         const QString project =
-            QStringLiteral("-P:Source=%1*.xls?,Target=%2,PureConsole=1,LogFile=%2log.txt")
-                .arg(In(), Out()) +
+            QStringLiteral("-P:Source=%1%3,Target=%2,PureConsole=1,LogFile=%2log.txt")
+                .arg(In(), Out(), mask) +
             (settings.isEmpty() ? QString() : u',' + settings);
         process.start(exe.Exe(), {project});
         EXPECT_TRUE(process.waitForFinished(120000));
@@ -235,4 +235,39 @@ TEST_F(ConsoleRun, OneSheetOfEachWorkbook)
               Cells(ReadBytes(Samples + "expected/readxl-clippy-xls.xls/2.txt")));
     EXPECT_EQ(Cells(ReadBytes(Out("geometry.txt"))),
               Cells(ReadBytes(Samples + "expected/readxl-geometry-xlsx.xlsx/1.txt")));
+}
+
+TEST_F(ConsoleRun, EveryFileOfTheEnginesFixturesGetsItsResult)
+{
+    // Workbooks of every kind the engine's tests made, damaged ones, encrypted ones, zip bombs
+    // and files that are no workbooks at all: each gets one line, nothing stops the run.
+    QStringList names;
+    for (const QString& folder : {QStringLiteral("tests/sheets/xlsx/fixtures/"),
+                                  QStringLiteral("tests/sheets/xls/fixtures/")}) {
+        const QString from = QStringLiteral(TABULIX_SOURCE_DIR "/") + folder;
+        for (const QString& name : QDir(from).entryList(QDir::Files)) {
+            if (!names.contains(name)) {
+                Copy(from + name, name);
+                names.append(name);
+            }
+        }
+    }
+    ASSERT_GT(names.size(), 20);
+    ASSERT_EQ(Run("ThreadsCount=2", "*"), 0) << standardError.toStdString();
+    const QStringList log = Log();
+    ASSERT_EQ(log.size(), names.size());
+    int successes = 0;
+    for (const QString& line : log) {
+        const QStringList parts = line.split(" => ");
+        ASSERT_EQ(parts.size(), 3) << line.toStdString();
+        if (parts[0] == "Success") {
+            ++successes;
+            EXPECT_TRUE(QFileInfo::exists(parts[2])) << line.toStdString();
+        } else {
+            EXPECT_EQ(parts[0], "Failure") << line.toStdString();
+            EXPECT_FALSE(parts[2].isEmpty()) << line.toStdString();
+        }
+    }
+    EXPECT_GT(successes, 0);
+    EXPECT_TRUE(Store().contains(QStringLiteral("A=%1").arg(names.size())));
 }
