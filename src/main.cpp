@@ -3,6 +3,7 @@
 #include "convert/pzMorvel.h"
 #include "core/TpzApp.h"
 #include "core/TpzMain.h"
+#include "core/TpzProject.h"
 #include "platform/Exception.h"
 #include "platform/ProcessInfo.h"
 
@@ -29,12 +30,18 @@ int Run(int& argc, char** argv)
     if (!process.StartUp()) {
         return 0; // -I or -U: the notice is open, nothing else to do
     }
-    if (TpzProcess::IsConsoleRun()) {
+    // A project that asks for no window but names a web address goes to window mode, which
+    // would only run it unseen and close; the console runner fetches web sources itself, so
+    // until the window exists it runs such a project too rather than doing nothing.
+    if (TpzProcess::IsConsoleRun() || pzProject->PureConsole()) {
         application = std::make_unique<QCoreApplication>(argc, argv);
         return pzMain->Run();
     }
     // Window mode: the window comes with later work; until then the start ends here, with the
     // project loaded.
+    std::fputs("tabulix: this build has no window yet; to convert, run a project with "
+               "PureConsole=1 (for example -P:Source=DIR/*.xls?,Target=OUT,PureConsole=1)\n",
+               stderr);
     return 0;
 }
 
@@ -44,6 +51,8 @@ int main(int argc, char** argv)
 {
     // Text files without a byte-order mark use the locale's character set.
     std::setlocale(LC_ALL, "");
+    // Numbers are read and written the same way whatever the user's locale says.
+    std::setlocale(LC_NUMERIC, "C");
     try {
         return Run(argc, argv);
     } catch (const Exception& error) {

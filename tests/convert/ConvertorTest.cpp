@@ -88,14 +88,14 @@ TEST(ChainTest, CreateWorkersNormalisesTheTarget)
 TEST(ChainTest, AClassThatIsNotBuiltInFailsEachItemClearly)
 {
     TestProcess process;
-    pzProject->SetConverterClass("TpzMorvel");
+    pzProject->SetConverterClass("TpzNoSuchConverter");
     TpzBatch batch;
     batch.AddFile(process.Root() + "a.xls");
     batch.AddFile(process.Root() + "b.xls");
     const auto result = RunChain(batch, process.Root() + "out/");
     ASSERT_EQ(result.Done.size(), 2u);
     EXPECT_EQ(Item(batch, 0)->Status, StatusFailure);
-    EXPECT_TRUE(Item(batch, 1)->ResultText.contains("\"TpzMorvel\""));
+    EXPECT_TRUE(Item(batch, 1)->ResultText.contains("\"TpzNoSuchConverter\""));
     EXPECT_EQ(batch.Failures(), 2);
     EXPECT_EQ(batch.Messages().size(), 1);
 }

@@ -71,8 +71,12 @@ protected:
     }
 
     // Runs the program with the settings given inline, always into out/ with a log there.
-    int Run(const QString& settings, const QString& mask = QStringLiteral("*.xls?"))
+    int Run(const QString& settings, const QString& mask = QStringLiteral("*.xls?"),
+            QString source = QString())
     {
+        if (source.isEmpty()) {
+            source = In() + mask;
+        }
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("PATH", noOpener.path());
@@ -80,8 +84,8 @@ protected:
         environment.remove("WAYLAND_DISPLAY");
         process.setProcessEnvironment(environment);
         const QString project =
-            QStringLiteral("-P:Source=%1%3,Target=%2,PureConsole=1,LogFile=%2log.txt")
-                .arg(In(), Out(), mask) +
+            QStringLiteral("-P:Source=%1,Target=%2,PureConsole=1,LogFile=%2log.txt")
+                .arg(source, Out()) +
             (settings.isEmpty() ? QString() : u',' + settings);
         process.start(exe.Exe(), {project});
         EXPECT_TRUE(process.waitForFinished(120000));
@@ -270,4 +274,40 @@ TEST_F(ConsoleRun, EveryFileOfTheEnginesFixturesGetsItsResult)
     }
     EXPECT_GT(successes, 0);
     EXPECT_TRUE(Store().contains(QStringLiteral("A=%1").arg(names.size())));
+}
+
+TEST_F(ConsoleRun, AWebSourceIsFetchedAndConvertedWithoutAWindow)
+{
+    Copy(Samples + "readxl-clippy-xlsx.xlsx", "clippy.xlsx");
+    QProcess server;
+    server.setWorkingDirectory(In());
+    server.start("/usr/bin/python3", {"-u", "-m", "http.server", "--bind", "127.0.0.1", "0"});
+    ASSERT_TRUE(server.waitForStarted());
+    const QRegularExpression portText(QStringLiteral("port (\\d+)"));
+    QByteArray banner;
+    QRegularExpressionMatch port;
+    while (!(port = portText.match(QString::fromLatin1(banner))).hasMatch() &&
+           server.waitForReadyRead(10000)) {
+        banner += server.readAllStandardOutput();
+    }
+    ASSERT_TRUE(port.hasMatch()) << banner.toStdString();
+    const QString address = QStringLiteral("http://127.0.0.1:%1/").arg(port.captured(1));
+
+    EXPECT_EQ(Run(QString(), QString(), address + "clippy.xlsx"), 0) << standardError.toStdString();
+    EXPECT_EQ(Log(), QStringList{"Success => " + address + "clippy.xlsx => " + Out("clippy.txt")});
+    const QList<QByteArray> sheets = Sheets(ReadBytes(Out("clippy.txt")));
+    ASSERT_EQ(sheets.size(), 2);
+    for (int n = 0; n < 2; ++n) {
+        EXPECT_EQ(
+            Cells(sheets[n]),
+            Cells(ReadBytes(Samples +
+                            QStringLiteral("expected/readxl-clippy-xlsx.xlsx/%1.txt").arg(n + 1))));
+    }
+
+    EXPECT_EQ(Run(QString(), QString(), address + "missing.xlsx"), 0);
+    ASSERT_EQ(Log().size(), 1);
+    EXPECT_TRUE(Log()[0].startsWith("Failure => " + address + "missing.xlsx => Cannot download"))
+        << Log()[0].toStdString();
+    server.kill();
+    server.waitForFinished();
 }
