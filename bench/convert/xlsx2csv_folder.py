@@ -15,8 +15,8 @@ import sys
 
 def load_xlsx2csv(path="/usr/bin/xlsx2csv"):
     loader = importlib.machinery.SourceFileLoader("xlsx2csv", path)
-    spec = importlib.util.spec_from_loader("xlsx2csv", loader)
-    module = importlib.util.module_from_spec(spec)
+    found = importlib.util.spec_from_loader("xlsx2csv", loader)
+    module = importlib.util.module_from_spec(found)
     loader.exec_module(module)
     return module
 

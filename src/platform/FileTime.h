@@ -18,7 +18,7 @@ std::optional<QDateTime> BirthTime(const QString& path);
 
 // A time packed as a DOS date-time: the date in the high 16 bits (bits 15-9 year - 1980, 8-5
 // month, 4-0 day), the time in the low 16 bits (15-11 hours, 10-5 minutes, 4-0 seconds / 2).
-// The fields are taken as the QDateTime shows them (its own time spec). -1 for a year outside
+// The fields are taken as the QDateTime shows them (in its own time zone). -1 for a year outside
 // 1980-2107 or an invalid time.
 int32_t PackDosDateTime(const QDateTime& time);
 
