@@ -1,4 +1,5 @@
 #include "core/TpzFileUtils.h"
+#include "platform/TextFile.h"
 
 #include "platform/Exception.h"
 #include "platform/FileTime.h"
@@ -18,16 +19,7 @@ int32_t TpzFileUtils::FileDosTime(const QString& path, bool creation, bool keepU
 
 QString TpzFileUtils::ReadText(const QString& path, int charSize)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        throw Exception(
-            QStringLiteral("Cannot open file \"%1\": %2").arg(path, file.errorString()));
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        throw Exception(
-            QStringLiteral("Cannot read file \"%1\": %2").arg(path, file.errorString()));
-    }
+    const QByteArray bytes = platform::ReadFileBytes(path);
     if (charSize == 1) {
         return QString::fromLatin1(bytes);
     }

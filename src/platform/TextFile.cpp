@@ -180,7 +180,7 @@ QString JoinLines(const QStringList& lines)
     return text;
 }
 
-QStringList ReadTextFile(const QString& path)
+QByteArray ReadFileBytes(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -192,7 +192,12 @@ QStringList ReadTextFile(const QString& path)
         throw Exception(
             QStringLiteral("Cannot read file \"%1\": %2").arg(path, file.errorString()));
     }
-    return SplitLines(DecodeFileText(bytes));
+    return bytes;
+}
+
+QStringList ReadTextFile(const QString& path)
+{
+    return SplitLines(DecodeFileText(ReadFileBytes(path)));
 }
 
 void WriteTextFile(const QString& path, const QStringList& lines)

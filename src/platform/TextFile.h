@@ -33,6 +33,9 @@ QStringList SplitLines(const QString& text);
 // Joins lines with CR LF after every line.
 QString JoinLines(const QStringList& lines);
 
+// Reads a whole file. Throws Exception naming the file when it cannot be read.
+QByteArray ReadFileBytes(const QString& path);
+
 // Reads a text file into lines. Throws Exception naming the file when it cannot be read.
 QStringList ReadTextFile(const QString& path);
 

@@ -1,5 +1,7 @@
 #include "sheets/Messages.h"
 
+#include <cstring>
+
 namespace sheets::msg {
 
 namespace {
@@ -57,6 +59,19 @@ std::string noSuchSheet(std::int64_t number, std::size_t count)
 {
     return "Sheet " + std::to_string(number) + " does not exist: the workbook has " +
            std::to_string(count) + (count == 1 ? " sheet" : " sheets");
+}
+
+std::string lowerFirst(std::string text)
+{
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') {
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    }
+    return text;
+}
+
+std::string systemReason(int error)
+{
+    return lowerFirst(std::strerror(error));
 }
 
 } // namespace sheets::msg

@@ -30,4 +30,10 @@ std::string cannotWrite(std::string_view path, std::string_view reason);
 // Sheet 5 does not exist: the workbook has 3 sheets   (number is 1-based, as users count)
 std::string noSuchSheet(std::int64_t number, std::size_t count);
 
+// A reason as it reads inside a sentence: "No such file" becomes "no such file".
+std::string lowerFirst(std::string text);
+
+// The system's text for an errno value, as a reason: "no such file or directory".
+std::string systemReason(int error);
+
 } // namespace sheets::msg

@@ -14,14 +14,6 @@ namespace sheets {
 
 namespace {
 
-std::string lowerFirst(std::string text)
-{
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') {
-        text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    }
-    return text;
-}
-
 bool startsWith(std::string_view text, std::string_view prefix)
 {
     return text.substr(0, prefix.size()) == prefix;
@@ -113,7 +105,7 @@ std::unique_ptr<BookReader> openBook(const std::string& path, const OpenOptions&
     if (fd < 0) {
         const int error = errno;
         throw Error(msg::cannotOpen(path, error == ENOENT ? std::string("no such file")
-                                                          : lowerFirst(std::strerror(error))));
+                                                          : msg::systemReason(error)));
     }
     struct stat info {};
     char head[4096];
@@ -129,7 +121,7 @@ std::unique_ptr<BookReader> openBook(const std::string& path, const OpenOptions&
     }
     ::close(fd);
     if (error != 0) {
-        throw Error(msg::cannotOpen(path, lowerFirst(std::strerror(error))));
+        throw Error(msg::cannotOpen(path, msg::systemReason(error)));
     }
     if (S_ISDIR(info.st_mode)) {
         throw Error(msg::cannotOpen(path, "it is a folder"));

@@ -15,14 +15,6 @@ namespace sheets {
 
 namespace {
 
-std::string lowerFirst(std::string text)
-{
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') {
-        text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    }
-    return text;
-}
-
 // iconv_open's failure value is a pointer made from -1.
 bool iconvFailed(iconv_t cd)
 {
@@ -140,7 +132,7 @@ void TextOutput::writeAll(const char* data, std::size_t size)
             if (errno == EINTR) {
                 continue;
             }
-            throw Error(msg::cannotWrite(path_, lowerFirst(std::strerror(errno))));
+            throw Error(msg::cannotWrite(path_, msg::systemReason(errno)));
         }
         data += n;
         size -= static_cast<std::size_t>(n);
@@ -213,7 +205,7 @@ void TextOutput::rewind(std::uint64_t position)
     }
     if (::ftruncate(fd_, static_cast<off_t>(position)) != 0 ||
         ::lseek(fd_, static_cast<off_t>(position), SEEK_SET) < 0) {
-        throw Error(msg::cannotWrite(path_, lowerFirst(std::strerror(errno))));
+        throw Error(msg::cannotWrite(path_, msg::systemReason(errno)));
     }
     written_ = position;
 }

@@ -17,19 +17,6 @@ namespace sheets {
 
 namespace {
 
-std::string lowerFirst(std::string text)
-{
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') {
-        text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    }
-    return text;
-}
-
-std::string systemReason(int error)
-{
-    return lowerFirst(std::strerror(error));
-}
-
 // A name in the target's folder that nobody else uses: ".<name>.<pid>-<n>.part".
 std::string temporaryName(const std::string& target, unsigned attempt)
 {
@@ -134,21 +121,21 @@ void Workbook::saveTo(const std::string& target, std::span<const std::size_t> in
         temporary = temporaryName(target, attempt);
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) {
-            throw Error(msg::cannotWrite(target, systemReason(errno)));
+            throw Error(msg::cannotWrite(target, msg::systemReason(errno)));
         }
     }
     if (fd < 0) {
-        throw Error(msg::cannotWrite(target, systemReason(EEXIST)));
+        throw Error(msg::cannotWrite(target, msg::systemReason(EEXIST)));
     }
     try {
         writeText(indices, fd, target, options);
         if (::close(fd) != 0) {
             fd = -1;
-            throw Error(msg::cannotWrite(target, systemReason(errno)));
+            throw Error(msg::cannotWrite(target, msg::systemReason(errno)));
         }
         fd = -1;
         if (::rename(temporary.c_str(), target.c_str()) != 0) {
-            throw Error(msg::cannotWrite(target, systemReason(errno)));
+            throw Error(msg::cannotWrite(target, msg::systemReason(errno)));
         }
     } catch (...) {
         if (fd >= 0) {

@@ -13,14 +13,6 @@ namespace sheets::xls {
 
 namespace {
 
-std::string lowerFirst(std::string text)
-{
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') {
-        text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    }
-    return text;
-}
-
 class FileSource final : public ByteSource {
 public:
     FileSource(int fd, std::uint64_t size, std::string path)
@@ -41,7 +33,7 @@ public:
                 continue;
             }
             if (got < 0) {
-                throw Error(msg::cannotOpen(path_, lowerFirst(std::strerror(errno))));
+                throw Error(msg::cannotOpen(path_, msg::systemReason(errno)));
             }
             if (got == 0) {
                 // Someone truncated the file while we were reading it.
@@ -89,7 +81,7 @@ std::unique_ptr<ByteSource> openFileSource(const std::string& path)
     if (fd < 0) {
         const int err = errno;
         throw Error(msg::cannotOpen(path, err == ENOENT ? std::string("no such file")
-                                                        : lowerFirst(std::strerror(err))));
+                                                        : msg::systemReason(err)));
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -48,28 +48,20 @@ std::string zipErrorText(int code)
     return text;
 }
 
-std::string lowerFirst(std::string text)
-{
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') {
-        text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    }
-    return text;
-}
-
 // Why libzip refused to open an archive, in words for the user.
 [[noreturn]] void refuseArchive(const std::string& path, zip_error_t* error)
 {
     const int code = zip_error_code_zip(error);
     const int sys = zip_error_code_system(error);
     const bool system = zip_error_system_type(error) == ZIP_ET_SYS && sys != 0;
-    const std::string text = lowerFirst(zip_error_strerror(error));
+    const std::string text = msg::lowerFirst(zip_error_strerror(error));
     zip_error_fini(error);
     switch (code) {
     case ZIP_ER_OPEN:
     case ZIP_ER_READ:
     case ZIP_ER_SEEK:
         if (system) {
-            throw Error(msg::cannotOpen(path, lowerFirst(std::strerror(sys))));
+            throw Error(msg::cannotOpen(path, msg::systemReason(sys)));
         }
         break;
     case ZIP_ER_MEMORY:
@@ -102,7 +94,7 @@ public:
                 package_.damaged(part_, "the zip entry is encrypted, which workbook parts never "
                                         "are");
             }
-            package_.damaged(part_, "cannot be read (" + lowerFirst(zipErrorText(code)) + ")");
+            package_.damaged(part_, "cannot be read (" + msg::lowerFirst(zipErrorText(code)) + ")");
         }
     }
     ~EntryReader()
@@ -121,7 +113,7 @@ public:
         const zip_int64_t n = zip_fread(file_, data, size);
         if (n < 0) {
             failure = "cannot be inflated (" +
-                      lowerFirst(zip_error_strerror(zip_file_get_error(file_))) + ")";
+                      msg::lowerFirst(zip_error_strerror(zip_file_get_error(file_))) + ")";
             return 0;
         }
         total_ += static_cast<std::uint64_t>(n);
@@ -318,7 +310,7 @@ std::unique_ptr<ZipPackage> ZipPackage::openFile(const std::string& path)
         if (fd >= 0) {
             ::close(fd);
         }
-        throw Error(msg::cannotOpen(path, lowerFirst(std::strerror(error))));
+        throw Error(msg::cannotOpen(path, msg::systemReason(error)));
     }
     const auto fileSize = static_cast<std::uint64_t>(info.st_size);
     if (fileSize <= kReadWhole) {
@@ -332,7 +324,7 @@ std::unique_ptr<ZipPackage> ZipPackage::openFile(const std::string& path)
             if (n <= 0) {
                 const int error = n < 0 ? errno : 0;
                 ::close(fd);
-                throw Error(error != 0 ? msg::cannotOpen(path, lowerFirst(std::strerror(error)))
+                throw Error(error != 0 ? msg::cannotOpen(path, msg::systemReason(error))
                                        : msg::cannotOpen(path, "the file became shorter while "
                                                                "it was read"));
             }
@@ -349,7 +341,7 @@ std::unique_ptr<ZipPackage> ZipPackage::openFile(const std::string& path)
     if (archive == nullptr) {
         const int sys = errno;
         if ((code == ZIP_ER_OPEN || code == ZIP_ER_READ) && sys != 0) {
-            throw Error(msg::cannotOpen(path, lowerFirst(std::strerror(sys))));
+            throw Error(msg::cannotOpen(path, msg::systemReason(sys)));
         }
         zip_error_t error;
         zip_error_init_with_code(&error, code);
