@@ -12,6 +12,7 @@
 #include "sheets/xlsx/Package.h"
 #include "sheets/xlsx/Values.h"
 #include "sheets/xlsx/Xml.h"
+#include "sheets/xlsx/XmlScanner.h"
 #include "sheets/xlsx/ZipPackage.h"
 
 namespace sheets::xlsx {
@@ -787,7 +788,11 @@ std::string otherDocument(std::string_view mainType)
 
 class XlsxBook final : public BookReader {
 public:
-    XlsxBook(std::unique_ptr<ZipPackage> zip) : zip_(std::move(zip)) { load(); }
+    XlsxBook(std::unique_ptr<ZipPackage> zip, SheetParser parser)
+        : zip_(std::move(zip)), parser_(parser)
+    {
+        load();
+    }
 
     const std::vector<SheetInfo>& sheets() const override { return infos_; }
     std::size_t activeSheet() const override { return active_; }
@@ -807,6 +812,17 @@ public:
         for (;;) {
             try {
                 SheetHandler handler(book_, sink, gather);
+                if (scannable_.at(index)) {
+                    if (scanPart(*zip_, sheet.part, handler, background)) {
+                        handler.finish();
+                        return;
+                    }
+                    // Something the scanner leaves to expat: start over with it, and keep to it
+                    // for this sheet's later readings.
+                    scannable_[index] = false;
+                    sink.restart();
+                    continue;
+                }
                 parsePart(*zip_, sheet.part, handler, background);
                 handler.finish();
                 return;
@@ -923,6 +939,7 @@ private:
         }
         entries_ = std::move(workbook.sheets);
         gather_.assign(entries_.size(), false);
+        scannable_.assign(entries_.size(), parser_ == SheetParser::Scanner);
         if (entries_.empty()) {
             zip_->damaged(main, "the workbook lists no sheets");
         }
@@ -970,25 +987,28 @@ private:
     BookData book_;
     std::vector<SheetEntry> entries_;
     std::vector<SheetInfo> infos_;
+    SheetParser parser_;
     std::vector<bool> gather_;
+    std::vector<bool> scannable_; // the scanner has not given up on the sheet
     std::size_t active_ = 0;
     bool macros_ = false;
 };
 
 } // namespace
 
-std::unique_ptr<BookReader> openFile(const std::string& path, const OpenOptions& /*options*/)
+std::unique_ptr<BookReader> openFile(const std::string& path, const OpenOptions& /*options*/,
+                                     SheetParser parser)
 {
     // A password given for a package that is not encrypted is ignored, as the spreadsheet
     // application does; encrypted packages are compound files and go to the xls reader.
-    return std::make_unique<XlsxBook>(ZipPackage::openFile(path));
+    return std::make_unique<XlsxBook>(ZipPackage::openFile(path), parser);
 }
 
 std::unique_ptr<BookReader> openMemory(const void* data, std::size_t size,
                                        const std::string& displayPath,
-                                       const OpenOptions& /*options*/)
+                                       const OpenOptions& /*options*/, SheetParser parser)
 {
-    return std::make_unique<XlsxBook>(ZipPackage::openMemory(data, size, displayPath));
+    return std::make_unique<XlsxBook>(ZipPackage::openMemory(data, size, displayPath), parser);
 }
 
 } // namespace sheets::xlsx

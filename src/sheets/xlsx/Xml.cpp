@@ -160,7 +160,7 @@ int XMLCALL singleByteEncoding(void* /*data*/, const XML_Char* name, XML_Encodin
     return usable ? XML_STATUS_OK : XML_STATUS_ERROR;
 }
 
-class XmlRun {
+class XmlRun final : XmlDriver {
 public:
     XmlRun(ZipPackage& package, std::string_view part, XmlHandler& handler)
         : package_(package), part_(part), handler_(handler), parser_(XML_ParserCreate(nullptr))
@@ -175,11 +175,11 @@ public:
         XML_SetUnknownEncodingHandler(parser_, &singleByteEncoding, nullptr);
         // No external entities and no external DTD: parameter entities are never parsed.
         XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
-        handler_.run_ = this;
+        attach(handler_, this);
     }
     ~XmlRun()
     {
-        handler_.run_ = nullptr;
+        attach(handler_, nullptr);
         XML_ParserFree(parser_);
     }
     XmlRun(const XmlRun&) = delete;
@@ -202,7 +202,7 @@ public:
         }
     }
 
-    void fail(std::string detail)
+    void fail(std::string detail) override
     {
         if (failure_.empty() && !thrown_) {
             failure_ = std::move(detail);
@@ -276,16 +276,16 @@ private:
     std::exception_ptr thrown_;
 };
 
-void XmlHandler::fail(std::string detail)
+void XmlDriver::attach(XmlHandler& handler, XmlDriver* driver)
 {
-    if (run_ != nullptr) {
-        run_->fail(std::move(detail));
-    }
+    handler.driver_ = driver;
 }
 
-std::uint64_t XmlHandler::line() const
+void XmlHandler::fail(std::string detail)
 {
-    return run_ != nullptr ? run_->line() : 0;
+    if (driver_ != nullptr) {
+        driver_->fail(std::move(detail));
+    }
 }
 
 void parsePart(ZipPackage& package, std::string_view part, XmlHandler& handler, bool background)

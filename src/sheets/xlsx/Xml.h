@@ -8,7 +8,7 @@
 namespace sheets::xlsx {
 
 class ZipPackage;
-class XmlRun;
+class XmlHandler;
 
 // An element's name without its namespace prefix: "x:c" -> "c". The packages we read use the
 // transitional and the Strict namespaces alike, with or without prefixes; the local names are
@@ -54,10 +54,26 @@ bool xmlTrue(const char* value);
 // ("_x000D_" is a carriage return, "_x005F_" a literal underscore). Appends to out.
 void appendUnescaped(std::string_view text, std::string& out);
 
+// Whatever reads a part for a handler: expat, or the worksheet scanner (XmlScanner.h).
+class XmlDriver {
+public:
+    // The handler met something it cannot accept.
+    virtual void fail(std::string detail) = 0;
+
+protected:
+    XmlDriver() = default;
+    ~XmlDriver() = default;
+    XmlDriver(const XmlDriver&) = default;
+    XmlDriver& operator=(const XmlDriver&) = default;
+    static void attach(XmlHandler& handler, XmlDriver* driver);
+};
+
 class XmlHandler {
 public:
     virtual ~XmlHandler() = default;
-    // Names come without their namespace prefix; compare them with named().
+    // Names come without their namespace prefix; compare them with named(). Attributes come as
+    // qualified name and value pairs, ended by a null pointer. Text may come in any number of
+    // pieces, as a parser happens to cut it.
     virtual void startElement(const char* name, const char** atts) = 0;
     virtual void endElement(const char* name) = 0;
     virtual void characters(std::string_view /*text*/) {}
@@ -65,11 +81,10 @@ public:
 protected:
     // Stops the parse: the part is reported damaged at the current line with this detail.
     void fail(std::string detail);
-    std::uint64_t line() const;
 
 private:
-    friend class XmlRun;
-    XmlRun* run_ = nullptr;
+    friend class XmlDriver;
+    XmlDriver* driver_ = nullptr;
 };
 
 // Parses a part with expat. Its protections stay on: no external entity or DTD is ever loaded
