@@ -83,6 +83,17 @@ inline const char* skipName(const char* p, const char* end)
     return p;
 }
 
+// Compares short names; memcmp's call costs more than the loop.
+inline bool sameName(const char* a, const char* b, std::size_t size)
+{
+    for (std::size_t i = 0; i < size; ++i) {
+        if (a[i] != b[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 constexpr int kIncomplete = -1;
 
 // The length of the UTF-8 character at p (a byte of 0x80 or more) when it is one XML allows:
@@ -166,14 +177,23 @@ constexpr std::ptrdiff_t kMaxReference = 16;
 
 } // namespace
 
+XmlScanner::Bytes::Bytes() : data_(new char[256]), capacity_(256) {}
+
+void XmlScanner::Bytes::grow(std::size_t n)
+{
+    const std::size_t capacity = std::max(capacity_ * 2, size_ + n);
+    std::unique_ptr<char[]> data(new char[capacity]);
+    std::memcpy(data.get(), data_.get(), size_);
+    data_ = std::move(data);
+    capacity_ = capacity;
+}
+
 XmlScanner::XmlScanner(XmlHandler& handler) : handler_(handler)
 {
     attach(handler_, this);
-    open_.reserve(256);
     starts_.reserve(16);
-    tag_.reserve(256);
-    attrs_.reserve(24);
-    atts_.reserve(17);
+    attrs_.reserve(16);
+    atts_.reserve(33);
 }
 
 XmlScanner::~XmlScanner()
@@ -391,8 +411,7 @@ const char* XmlScanner::startTag(const char* p, const char* end)
         return nullptr;
     }
     const auto nameSize = static_cast<std::size_t>(q - name);
-    tag_.assign(name, nameSize);
-    tag_ += '\0';
+    tag_.clear();
     attrs_.clear();
     bool empty = false;
     for (;;) {
@@ -424,7 +443,7 @@ const char* XmlScanner::startTag(const char* p, const char* end)
         if (q == end) {
             return nullptr;
         }
-        const auto attrSize = static_cast<std::size_t>(q - attr);
+        const auto attrSize = static_cast<std::uint32_t>(q - attr);
         q = skipSpace(q, end);
         if (q == end) {
             return nullptr;
@@ -440,53 +459,52 @@ const char* XmlScanner::startTag(const char* p, const char* end)
         if (quote != '"' && quote != '\'') {
             return giveUp();
         }
-        for (std::size_t i = 0; i < attrs_.size(); i += 3) {
-            if (attrs_[i + 1] == attrSize &&
-                std::memcmp(tag_.data() + attrs_[i], attr, attrSize) == 0) {
+        for (const Attribute& other : attrs_) {
+            if (other.nameSize == attrSize && sameName(tag_.data() + other.name, attr, attrSize)) {
                 return giveUp(); // expat: "duplicate attribute"
             }
         }
         const auto nameAt = static_cast<std::uint32_t>(tag_.size());
         tag_.append(attr, attrSize);
-        tag_ += '\0';
+        tag_.push('\0');
         const auto valueAt = static_cast<std::uint32_t>(tag_.size());
         q = attributeValue(q + 1, end, quote);
         if (q == nullptr) {
             return nullptr;
         }
-        attrs_.push_back(nameAt);
-        attrs_.push_back(static_cast<std::uint32_t>(attrSize));
-        attrs_.push_back(valueAt);
+        attrs_.push_back({nameAt, attrSize, valueAt});
     }
 
-    // The whole tag is here: over to the handler.
+    // The whole tag is here: over to the handler. The name goes on the stack of open elements
+    // (for a moment only, when the element is empty), where it is NUL-ended for the handler.
     atts_.clear();
-    for (std::size_t i = 0; i < attrs_.size(); i += 3) {
-        atts_.push_back(tag_.data() + attrs_[i]);
-        atts_.push_back(tag_.data() + attrs_[i + 2]);
+    for (const Attribute& attribute : attrs_) {
+        atts_.push_back(tag_.data() + attribute.name);
+        atts_.push_back(tag_.data() + attribute.value);
     }
     atts_.push_back(nullptr);
-    const char* local = localName(tag_.data());
     if (where_ == Where::Prolog) {
         where_ = Where::Content;
     }
-    if (!empty) {
-        starts_.push_back(static_cast<std::uint32_t>(open_.size()));
-        open_.append(name, nameSize);
-        open_ += '\0';
-    }
+    const auto at = static_cast<std::uint32_t>(open_.size());
+    open_.append(name, nameSize);
+    open_.push('\0');
+    const char* local = localName(open_.data() + at);
     handler_.startElement(local, atts_.data());
     if (failed_) {
         return giveUp();
     }
-    if (empty) {
-        handler_.endElement(local);
-        if (failed_) {
-            return giveUp();
-        }
-        if (starts_.empty()) {
-            where_ = Where::Epilog;
-        }
+    if (!empty) {
+        starts_.push_back(at);
+        return q;
+    }
+    handler_.endElement(local);
+    if (failed_) {
+        return giveUp();
+    }
+    open_.shrink(at);
+    if (starts_.empty()) {
+        where_ = Where::Epilog;
     }
     return q;
 }
@@ -507,15 +525,14 @@ const char* XmlScanner::endTag(const char* p, const char* end)
         return nullptr;
     }
     const std::uint32_t at = starts_.back();
-    if (*q != '>' || size != open_.size() - at - 1 ||
-        std::memcmp(open_.data() + at, name, size) != 0) {
+    if (*q != '>' || size != open_.size() - at - 1 || !sameName(open_.data() + at, name, size)) {
         return giveUp(); // not the element that is open
     }
     handler_.endElement(localName(open_.data() + at));
     if (failed_) {
         return giveUp();
     }
-    open_.resize(at);
+    open_.shrink(at);
     starts_.pop_back();
     if (starts_.empty()) {
         where_ = Where::Epilog;
@@ -539,25 +556,25 @@ const char* XmlScanner::attributeValue(const char* q, const char* end, char quot
         }
         const char c = *q;
         if (c == quote) {
-            tag_ += '\0';
+            tag_.push('\0');
             return q + 1;
         }
         switch (c) {
         case '"':
         case '\'':
-            tag_ += c;
+            tag_.push(c);
             ++q;
             break;
         case '\t':
         case '\n':
-            tag_ += ' ';
+            tag_.push(' ');
             ++q;
             break;
         case '\r':
             if (end - q < 2) {
                 return nullptr;
             }
-            tag_ += ' ';
+            tag_.push(' ');
             q += q[1] == '\n' ? 2 : 1;
             break;
         case '&': {

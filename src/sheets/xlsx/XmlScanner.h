@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -60,17 +61,59 @@ private:
         return nullptr;
     }
 
+    // A byte buffer that grows, with appends the compiler keeps inline: a tag's names and
+    // values are a few bytes each, and std::string's calls cost more than copying them.
+    class Bytes {
+    public:
+        Bytes();
+        char* data() { return data_.get(); }
+        std::size_t size() const { return size_; }
+        void clear() { size_ = 0; }
+        void shrink(std::size_t size) { size_ = size; }
+        void push(char c)
+        {
+            if (size_ == capacity_) {
+                grow(1);
+            }
+            data_[size_++] = c;
+        }
+        // Copies byte by byte: the runs are short, shorter than a call to memcpy is worth.
+        void append(const char* p, std::size_t n)
+        {
+            if (capacity_ - size_ < n) {
+                grow(n);
+            }
+            char* out = data_.get() + size_;
+            for (std::size_t i = 0; i < n; ++i) {
+                out[i] = p[i];
+            }
+            size_ += n;
+        }
+
+    private:
+        void grow(std::size_t n);
+        std::unique_ptr<char[]> data_;
+        std::size_t size_ = 0;
+        std::size_t capacity_ = 0;
+    };
+
+    struct Attribute {
+        std::uint32_t name; // offsets in tag_
+        std::uint32_t nameSize;
+        std::uint32_t value;
+    };
+
     XmlHandler& handler_;
     Where where_ = Where::Start;
     bool gaveUp_ = false;
     bool failed_ = false;
     const char* window_ = nullptr; // start of the bytes process() works on
     std::string carry_;
-    std::string open_;                  // names of the open elements, each ended by a NUL
+    Bytes open_;                        // names of the open elements, each ended by a NUL
     std::vector<std::uint32_t> starts_; // where each of them starts in open_
-    std::string tag_;                   // the tag being read: names and values, NUL-ended
-    std::vector<std::uint32_t> attrs_;  // name, name size and value offset in tag_ per attribute
-    std::vector<const char*> atts_;     // as the handler gets them
+    Bytes tag_;                         // the attributes of the tag being read, NUL-ended
+    std::vector<Attribute> attrs_;
+    std::vector<const char*> atts_; // as the handler gets them
 };
 
 // Reads a part with the scanner. False when it gave up: the handler has then seen part of the
