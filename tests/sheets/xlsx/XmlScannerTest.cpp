@@ -343,7 +343,9 @@ std::vector<std::string> workbooksIn(const std::string& folder)
         while (const dirent* entry = ::readdir(dir)) {
             const std::string name = entry->d_name;
             if (name.ends_with(".xlsx") || name.ends_with(".xlsm")) {
-                out.push_back(folder + "/" + name);
+                out.push_back(folder);
+                out.back() += '/';
+                out.back() += name;
             }
         }
         ::closedir(dir);
