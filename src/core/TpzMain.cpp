@@ -6,7 +6,6 @@
 #include "core/TpzInfo.h"
 #include "core/TpzProject.h"
 #include "platform/Exception.h"
-#include "platform/Paths.h"
 #include "platform/TextFile.h"
 
 #include <QRegularExpression>
@@ -117,15 +116,7 @@ int TpzMain::Run()
 
     FBatch = std::make_unique<TpzBatch>();
     const bool subdirs = pzProject->Subdir();
-    // A "file:" address is made a path before any folder is created from it: taken as it is,
-    // it would leave a folder named "file:" in the current folder.
-    QString target = pzProject->Target();
-    if (target.startsWith(QLatin1String("file:"))) {
-        target = platform::IncludeTrailingPathDelimiter(TpzBatch::NormalizePath(target));
-        platform::ForceDirectories(target);
-    } else {
-        target = pzProject->TargetDir();
-    }
+    const QString target = pzProject->TargetDir();
     if (IsWebAddress(source)) {
         FBatch->AddFile(source);
     } else {

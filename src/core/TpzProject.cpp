@@ -1,5 +1,6 @@
 #include "core/TpzProject.h"
 
+#include "batch/pzBatch.h"
 #include "core/TpzApp.h"
 #include "core/TpzInfo.h"
 #include "core/TpzPropList.h"
@@ -296,10 +297,11 @@ bool TpzProject::IsAutoRun() const
 
 QString TpzProject::TargetDir() const
 {
-    const QString target = Target();
-    if (target.isEmpty()) {
+    if (Target().isEmpty()) {
         return {};
     }
+    // Taken as it is, a "file:" address would leave a folder named "file:" in the current one.
+    const QString target = TpzBatch::NormalizePath(Target());
     platform::ForceDirectories(target);
     return platform::IncludeTrailingPathDelimiter(target);
 }

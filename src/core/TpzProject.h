@@ -70,8 +70,10 @@ public:
     bool GetBoolOption(const QString& key, bool defaultValue) const;
     int GetIntOption(const QString& key, int defaultValue) const;
 
-    // Target made ready as a folder: created with its missing parents when absent (errors
-    // ignored) and ending in "/". An empty Target gives an empty text and creates nothing:
+    // Target made ready as a folder: a "file:" address made a path first (see
+    // TpzBatch::NormalizePath, which throws for another host), created with its missing
+    // parents when absent (errors ignored) and ending in "/". An empty Target gives an empty
+    // text and creates nothing:
     // completing it to "/" would make the file-system root the target, so the caller has to
     // refuse the run instead.
     QString TargetDir() const;

@@ -27,10 +27,9 @@ public:
             pcre2_match_data_free_16(FData);
         }
     }
-    pcre2_match_data_16* For(const pcre2_code_16* code)
+    // Match data with room for the whole match and `groups` capture groups.
+    pcre2_match_data_16* For(uint32_t groups)
     {
-        uint32_t groups = 0;
-        pcre2_pattern_info_16(code, PCRE2_INFO_CAPTURECOUNT, &groups);
         if (FData == nullptr || FPairs < groups + 1) {
             if (FData != nullptr) {
                 pcre2_match_data_free_16(FData);
@@ -111,7 +110,9 @@ bool Pcre2Regex::Find(const QString& subject, int start, Match& match, int& erro
     if (FCode == nullptr || start < 0 || start > subject.size()) {
         return false;
     }
-    pcre2_match_data_16* data = tMatchData.For(Code(FCode));
+    uint32_t groups = 0;
+    pcre2_pattern_info_16(Code(FCode), PCRE2_INFO_CAPTURECOUNT, &groups);
+    pcre2_match_data_16* data = tMatchData.For(groups);
     if (data == nullptr) {
         error = PCRE2_ERROR_NOMEMORY;
         return false;
@@ -126,8 +127,6 @@ bool Pcre2Regex::Find(const QString& subject, int start, Match& match, int& erro
         found = true;
         // Every group of the pattern is reported; those past the highest one that took part
         // (rc) are unset.
-        uint32_t groups = 0;
-        pcre2_pattern_info_16(Code(FCode), PCRE2_INFO_CAPTURECOUNT, &groups);
         const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer_16(data);
         match.Groups.resize(groups + 1);
         for (uint32_t i = 0; i <= groups; ++i) {
