@@ -110,19 +110,32 @@ int32_t Variant::ErrorValue() const
     return FType == VarType::Error ? FInt : 0;
 }
 
-bool Variant::ToBool() const
+bool Variant::Number(double& out) const
 {
     switch (FType) {
     case VarType::Empty:
-        return false;
+        out = 0;
+        return true;
     case VarType::Boolean:
-        return (FInt != 0);
+        out = (FInt != 0) ? -1 : 0;
+        return true;
     case VarType::Int16:
     case VarType::Int32:
-        return FInt != 0;
+        out = FInt;
+        return true;
     case VarType::Double:
-        return FDouble != 0;
-    case VarType::Text: {
+        out = FDouble;
+        return true;
+    case VarType::Text:
+        return TextToDouble(FText, out);
+    default:
+        return false;
+    }
+}
+
+bool Variant::ToBool() const
+{
+    if (FType == VarType::Text) {
         const QString text = FText.trimmed();
         if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) {
             return true;
@@ -130,72 +143,33 @@ bool Variant::ToBool() const
         if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0) {
             return false;
         }
-        double number = 0;
-        if (TextToDouble(text, number)) {
-            return number != 0;
-        }
-        break;
     }
-    default:
-        break;
+    double number = 0;
+    if (!Number(number)) {
+        CannotConvert(FType, "Boolean");
     }
-    CannotConvert(FType, "Boolean");
+    return number != 0;
 }
 
 int32_t Variant::ToInt32() const
 {
-    switch (FType) {
-    case VarType::Empty:
-        return 0;
-    case VarType::Boolean:
-        return (FInt != 0) ? -1 : 0;
-    case VarType::Int16:
-    case VarType::Int32:
+    if (FType == VarType::Int16 || FType == VarType::Int32) {
         return FInt;
-    case VarType::Double:
-        return RoundToInt32(FDouble, FType);
-    case VarType::Text: {
-        const QString text = FText.trimmed();
-        bool ok = false;
-        const int value = text.toInt(&ok, 10);
-        if (ok) {
-            return value;
-        }
-        double number = 0;
-        if (TextToDouble(text, number)) {
-            return RoundToInt32(number, FType);
-        }
-        break;
     }
-    default:
-        break;
+    double number = 0;
+    if (!Number(number)) {
+        CannotConvert(FType, "Integer");
     }
-    CannotConvert(FType, "Integer");
+    return RoundToInt32(number, FType);
 }
 
 double Variant::ToDouble() const
 {
-    switch (FType) {
-    case VarType::Empty:
-        return 0;
-    case VarType::Boolean:
-        return (FInt != 0) ? -1 : 0;
-    case VarType::Int16:
-    case VarType::Int32:
-        return FInt;
-    case VarType::Double:
-        return FDouble;
-    case VarType::Text: {
-        double number = 0;
-        if (TextToDouble(FText, number)) {
-            return number;
-        }
-        break;
+    double number = 0;
+    if (!Number(number)) {
+        CannotConvert(FType, "Double");
     }
-    default:
-        break;
-    }
-    CannotConvert(FType, "Double");
+    return number;
 }
 
 QString Variant::ToString() const

@@ -101,6 +101,9 @@ public:
     Variant Call(const QString& name, std::initializer_list<Variant> args = {}) const;
 
 private:
+    // The value as a number, as ToDouble reads it; false for a type that is not one.
+    bool Number(double& out) const;
+
     // Plain members rather than a std::variant: the type tag says which one holds the value.
     VarType FType = VarType::Empty;
     int32_t FInt = 0; // Boolean (0 or 1), Int16, Int32 and Error
