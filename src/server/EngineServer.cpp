@@ -40,6 +40,15 @@ struct BookState {
     BookState& operator=(const BookState&) = delete;
 
     bool IsOpen() const { return Book != nullptr; }
+    // The engine names the file it read; for a downloaded workbook that is the temporary copy,
+    // and the user knows the address instead.
+    QString ForUser(QString message) const
+    {
+        if (!Downloaded.isEmpty()) {
+            message.replace(Downloaded, Name);
+        }
+        return message;
+    }
     void Close()
     {
         Book.reset();
@@ -52,7 +61,6 @@ struct BookState {
 
 struct AppState {
     bool Quit = false;
-    bool DisplayAlerts = true;
     std::vector<std::weak_ptr<BookState>> Books;
 
     void CloseAll()
@@ -206,22 +214,22 @@ protected:
     }
     const std::shared_ptr<BookState>& Book() const { return FBook; }
 
-    // The engine names the file it read; for a downloaded workbook that is the temporary copy,
-    // and the user knows the address instead.
-    void SaveGuarded(const std::function<void()>& save) const
+    // SaveAs(target, -4158) of the workbook or of one of its sheets; save writes the text.
+    Variant SaveAs(const QString& name, InvokeKind kind, std::span<const Variant> args,
+                   const std::function<void(sheets::Workbook&, const std::string&)>& save) const
     {
+        RequireRead(name, kind);
+        const QString target = RequiredText(args, 0, name, "the target file name");
+        RequireTextFormat(args, 1);
+        AtMost(args, 2, name);
+        sheets::Workbook& book = OpenBook();
         try {
-            save();
+            save(book, LocalName(target));
         } catch (const sheets::Error& error) {
-            throw AutomationError(automation::DISP_E_EXCEPTION, ForUser(EngineMessage(error)));
+            throw AutomationError(automation::DISP_E_EXCEPTION,
+                                  FBook->ForUser(EngineMessage(error)));
         }
-    }
-    QString ForUser(QString message) const
-    {
-        if (!FBook->Downloaded.isEmpty()) {
-            message.replace(FBook->Downloaded, FBook->Name);
-        }
-        return message;
+        return {};
     }
 
 private:
@@ -239,13 +247,9 @@ protected:
                    std::span<const Variant> args) override
     {
         if (member == u"saveas") {
-            RequireRead(name, kind);
-            const QString target = RequiredText(args, 0, name, "the target file name");
-            RequireTextFormat(args, 1);
-            AtMost(args, 2, name);
-            sheets::Workbook& book = OpenBook();
-            SaveGuarded([&] { book.saveSheetAsText(FIndex, LocalName(target)); });
-            return {};
+            return SaveAs(name, kind, args, [this](sheets::Workbook& book, const std::string& to) {
+                book.saveSheetAsText(FIndex, to);
+            });
         }
         throw automation::UnknownMember(name);
     }
@@ -274,13 +278,9 @@ protected:
             return OpenBook().hasMacros();
         }
         if (member == u"saveas") {
-            RequireRead(name, kind);
-            const QString target = RequiredText(args, 0, name, "the target file name");
-            RequireTextFormat(args, 1);
-            AtMost(args, 2, name);
-            sheets::Workbook& book = OpenBook();
-            SaveGuarded([&] { book.saveAsText(LocalName(target)); });
-            return {};
+            return SaveAs(name, kind, args, [](sheets::Workbook& book, const std::string& to) {
+                book.saveAsText(to);
+            });
         }
         if (member == u"sheets") {
             if (kind == InvokeKind::Put) {
@@ -310,9 +310,8 @@ protected:
             if (!(number >= 1 && number <= count)) {
                 // The message names the number as the caller gave it, within what it can say.
                 const double shown = std::clamp(number, -1e15, 1e15);
-                throw AutomationError(
-                    automation::DISP_E_BADINDEX,
-                    QString::fromUtf8(book.noSuchSheet(static_cast<int64_t>(shown)).what()));
+                throw AutomationError(automation::DISP_E_BADINDEX,
+                                      EngineMessage(book.noSuchSheet(static_cast<int64_t>(shown))));
             }
             return std::make_shared<SheetObject>(App(), Book(),
                                                  static_cast<std::size_t>(number) - 1);
@@ -324,7 +323,7 @@ protected:
             if (active >= book.sheetCount()) {
                 throw AutomationError(
                     automation::DISP_E_BADINDEX,
-                    QString::fromUtf8(book.noSuchSheet(static_cast<int64_t>(active) + 1).what()));
+                    EngineMessage(book.noSuchSheet(static_cast<int64_t>(active) + 1)));
             }
             return std::make_shared<SheetObject>(App(), Book(), active);
         }
@@ -375,12 +374,9 @@ private:
         try {
             book->Book = sheets::Workbook::open(LocalName(fileName), options);
         } catch (const sheets::Error& error) {
-            const QString message = QString::fromUtf8(error.what());
-            const QString shown = book->Downloaded.isEmpty()
-                                      ? message
-                                      : QString(message).replace(fileName, book->Name);
-            book->Close();
-            throw AutomationError(automation::DISP_E_EXCEPTION, shown);
+            // Leaving this frame lets go of the book, which removes a downloaded copy.
+            throw AutomationError(automation::DISP_E_EXCEPTION,
+                                  book->ForUser(EngineMessage(error)));
         }
         // A worker opens one workbook after another for hours: forget the closed ones.
         std::erase_if(App()->Books, [](const std::weak_ptr<BookState>& w) { return w.expired(); });
@@ -408,7 +404,9 @@ protected:
             if (kind != InvokeKind::Put) {
                 throw automation::MemberNotFound(name);
             }
-            App()->DisplayAlerts = Argument(args, 0).ToBool();
+            // The engine shows no alerts, but a value that is not a Boolean is still a
+            // caller's mistake worth hearing about.
+            (void)Argument(args, 0).ToBool();
             return {};
         }
         if (member == u"path") {
