@@ -36,34 +36,28 @@ std::vector<double> sampleValues()
     return values;
 }
 
-void formatNumber(benchmark::State& state, const char* code)
+void formatValues(benchmark::State& state, const sheets::NumberFormat& format)
 {
-    const auto format = sheets::NumberFormat::compile(code);
     const auto values = sampleValues();
     std::string out;
     out.reserve(256);
     std::size_t i = 0;
     for (auto _ : state) {
         out.clear();
-        format->formatNumber(values[i++ & 1023], sheets::DateSystem::D1900, out);
+        format.formatNumber(values[i++ & 1023], sheets::DateSystem::D1900, out);
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 
+void formatNumber(benchmark::State& state, const char* code)
+{
+    formatValues(state, *sheets::NumberFormat::compile(code));
+}
+
 void generalShared(benchmark::State& state)
 {
-    const auto values = sampleValues();
-    std::string out;
-    out.reserve(256);
-    std::size_t i = 0;
-    for (auto _ : state) {
-        out.clear();
-        sheets::NumberFormat::general().formatNumber(values[i++ & 1023], sheets::DateSystem::D1900,
-                                                     out);
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+    formatValues(state, sheets::NumberFormat::general());
 }
 
 void compileCode(benchmark::State& state, const char* code)
