@@ -1,54 +1,13 @@
 // The program itself, started as a child process from a copy in a temporary folder, so that its
 // project, history and store files land beside that copy.
 
-#include "TestSupport.h"
-#include "core/TpzFileUtils.h"
-#include "core/TpzInfo.h"
-#include "platform/FileTime.h"
-#include "platform/TextFile.h"
+#include "ProgramCopy.h"
 
 #include <QFileInfo>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 namespace {
 
-class Program : public ::testing::Test {
-protected:
-    TempExe exe;
-    QTemporaryDir noOpener; // an empty PATH: nothing can be opened, whatever the test does
-
-    void SetUp() override { ASSERT_TRUE(QFile::copy(TABULIX_EXE, exe.Exe())); }
-
-    struct Result {
-        int exitCode = -1;
-        QByteArray standardError;
-    };
-    Result Run(const QStringList& arguments)
-    {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("PATH", noOpener.path());
-        environment.remove("DISPLAY");
-        environment.remove("WAYLAND_DISPLAY");
-        process.setProcessEnvironment(environment);
-        process.start(exe.Exe(), arguments);
-        EXPECT_TRUE(process.waitForFinished(60000));
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                process.readAllStandardError()};
-    }
-
-    QStringList Store() const
-    {
-        QString text;
-        const int32_t stamp = platform::PackDosDateTime(*platform::BirthTime(exe.Folder()));
-        if (!TpzInfo::DecodeStore(TpzFileUtils::ReadText(exe.Path("tabulix.ext"), 2), stamp,
-                                  &text)) {
-            return {"(does not decode)"};
-        }
-        return platform::SplitLines(text);
-    }
-};
+class Program : public ProgramCopy {};
 
 } // namespace
 

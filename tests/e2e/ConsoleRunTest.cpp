@@ -2,16 +2,11 @@
 // folder (so its history and usage store land there) converts copies of the samples, and the
 // tests read the text files, the log file and the usage counters as a user would find them.
 
-#include "TestSupport.h"
-#include "core/TpzFileUtils.h"
-#include "core/TpzInfo.h"
-#include "platform/FileTime.h"
-#include "platform/TextFile.h"
+#include "ProgramCopy.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <algorithm>
 
@@ -47,13 +42,8 @@ QList<QByteArray> Sheets(const QByteArray& text)
     return sheets;
 }
 
-class ConsoleRun : public ::testing::Test {
+class ConsoleRun : public ProgramCopy {
 protected:
-    TempExe exe;
-    QTemporaryDir noOpener; // an empty PATH: the failure notice opens nothing
-
-    void SetUp() override { ASSERT_TRUE(QFile::copy(TABULIX_EXE, exe.Exe())); }
-
     QString In(const QString& name = QString()) const { return exe.Path("in/" + name); }
     QString Out(const QString& name = QString()) const { return exe.Path("out/" + name); }
 
@@ -77,20 +67,13 @@ protected:
         if (source.isEmpty()) {
             source = In() + mask;
         }
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("PATH", noOpener.path());
-        environment.remove("DISPLAY");
-        environment.remove("WAYLAND_DISPLAY");
-        process.setProcessEnvironment(environment);
         const QString project =
             QStringLiteral("-P:Source=%1,Target=%2,PureConsole=1,LogFile=%2log.txt")
                 .arg(source, Out()) +
             (settings.isEmpty() ? QString() : u',' + settings);
-        process.start(exe.Exe(), {project});
-        EXPECT_TRUE(process.waitForFinished(120000));
-        standardError = process.readAllStandardError();
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        Result result = ProgramCopy::Run({project}, 120000);
+        standardError = std::move(result.standardError);
+        return result.exitCode;
     }
 
     // The log's lines in order of the source names (workers finish in any order).
@@ -102,17 +85,6 @@ protected:
             return a.section(" => ", 1, 1) < b.section(" => ", 1, 1);
         });
         return lines;
-    }
-
-    QStringList Store() const
-    {
-        QString text;
-        const int32_t stamp = platform::PackDosDateTime(*platform::BirthTime(exe.Folder()));
-        if (!TpzInfo::DecodeStore(TpzFileUtils::ReadText(exe.Path("tabulix.ext"), 2), stamp,
-                                  &text)) {
-            return {"(does not decode)"};
-        }
-        return platform::SplitLines(text);
     }
 
     QByteArray standardError;
