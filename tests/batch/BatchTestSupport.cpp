@@ -4,6 +4,7 @@
 #include "platform/Exception.h"
 #include "platform/ShellOpen.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -28,6 +29,36 @@ QByteArray ReadFile(const QString& path)
         return {};
     }
     return f.readAll();
+}
+
+RunResult RunChain(TpzBatch& batch, const QString& target,
+                   const std::function<void(TpzConvertor&)>& prepare)
+{
+    RunResult result;
+    std::mutex lock;
+    auto head = TpzConvertor::CreateWorkers(&batch, target, [&](TpzBatch*, TpzNode* node) {
+        std::lock_guard guard(lock);
+        result.Done.emplace_back(node->Index, node->ResultText);
+    });
+    if (prepare) {
+        prepare(*head);
+    }
+    RunningWorkers.store(head->Count() < 1 ? 1 : head->Count());
+    head->Start();
+    while (RunningWorkers.load() > 0) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    head.reset();
+    std::lock_guard guard(lock);
+    return result;
+}
+
+TpzNode* Item(TpzBatch& batch, int index)
+{
+    TpzNode* node = batch.LockList().at(index);
+    batch.UnlockList();
+    return node;
 }
 
 namespace {

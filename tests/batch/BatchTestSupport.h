@@ -1,7 +1,8 @@
 #pragma once
 
 // Shared pieces of the batch, conversion and console-run tests: the process objects in a
-// temporary folder, a converter class of the tests, and small file helpers.
+// temporary folder, a converter class of the tests, a run of the worker chain, and small file
+// helpers.
 
 #include "batch/TpzMatch.h"
 #include "convert/pzConvertor.h"
@@ -10,9 +11,12 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <utility>
+#include <vector>
 
 // Readable QString values in failure messages.
 inline void PrintTo(const QString& s, std::ostream* os)
@@ -25,6 +29,17 @@ namespace testsupport {
 // Writes a file, creating its folders.
 void WriteFile(const QString& path, const QByteArray& content = QByteArray("book"));
 QByteArray ReadFile(const QString& path);
+
+// Starts a chain the way the console runner does and waits until every worker has ended,
+// serving the main-thread calls meanwhile. prepare, when given, sees the head first.
+struct RunResult {
+    std::vector<std::pair<int, QString>> Done; // (index, status word) in finishing order
+};
+RunResult RunChain(TpzBatch& batch, const QString& target,
+                   const std::function<void(TpzConvertor&)>& prepare = {});
+
+// The item at index of the batch's list.
+TpzNode* Item(TpzBatch& batch, int index);
 
 // The process objects as start-up makes them, with the executable in a temporary folder (so
 // the usage store and history land there), the product constants, the file-name matcher, the

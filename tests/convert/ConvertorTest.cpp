@@ -11,48 +11,14 @@
 #include <sys/stat.h>
 #include <thread>
 
+using testsupport::Item;
 using testsupport::ReadFile;
+using testsupport::RunChain;
 using testsupport::TestProcess;
 using testsupport::TpzTestConvertor;
 using testsupport::WriteFile;
 
 namespace {
-
-// Starts a chain the way the console runner does and waits until every worker has ended,
-// serving the main-thread calls meanwhile.
-struct RunResult {
-    std::vector<std::pair<int, QString>> Done; // (index, status word) in finishing order
-};
-
-RunResult RunChain(TpzBatch& batch, const QString& target,
-                   const std::function<void(TpzConvertor&)>& prepare = {})
-{
-    RunResult result;
-    std::mutex lock;
-    auto head = TpzConvertor::CreateWorkers(&batch, target, [&](TpzBatch*, TpzNode* node) {
-        std::lock_guard guard(lock);
-        result.Done.emplace_back(node->Index, node->ResultText);
-    });
-    if (prepare) {
-        prepare(*head);
-    }
-    RunningWorkers.store(head->Count() < 1 ? 1 : head->Count());
-    head->Start();
-    while (RunningWorkers.load() > 0) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    head.reset();
-    std::lock_guard guard(lock);
-    return result;
-}
-
-TpzNode* Item(TpzBatch& batch, int index)
-{
-    TpzNode* node = batch.LockList().at(index);
-    batch.UnlockList();
-    return node;
-}
 
 // ------------------------------------------------------------------------------------------
 

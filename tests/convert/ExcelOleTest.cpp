@@ -9,7 +9,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <set>
+#include <thread>
 
 using namespace automation;
 using namespace morveltest;

@@ -7,16 +7,14 @@
 #include "convert/pzMorvel.h"
 #include "core/TpzProject.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <chrono>
-#include <mutex>
-#include <thread>
 
 namespace morveltest {
 
+using testsupport::Item;
 using testsupport::ReadFile;
+using testsupport::RunChain;
 using testsupport::WriteFile;
 
 const QString Fixtures = QStringLiteral(TABULIX_CONVERT_FIXTURES "/");
@@ -44,20 +42,6 @@ public:
     }
 };
 
-// Runs the chain the way the console runner does, serving main-thread work (and a test HTTP
-// server) until every worker has ended.
-inline void RunChain(TpzBatch& batch, const QString& target)
-{
-    auto head = TpzConvertor::CreateWorkers(&batch, target, [](TpzBatch*, TpzNode*) {});
-    RunningWorkers.store(head->Count() < 1 ? 1 : head->Count());
-    head->Start();
-    while (RunningWorkers.load() > 0) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    head.reset();
-}
-
 // Lists the files (a path or a folder and mask) and runs the chain on them.
 inline void Convert(TpzBatch& batch, const QStringList& files, const QString& target)
 {
@@ -65,13 +49,6 @@ inline void Convert(TpzBatch& batch, const QStringList& files, const QString& ta
         batch.AddFile(file);
     }
     RunChain(batch, target);
-}
-
-inline TpzNode* Item(TpzBatch& batch, int index)
-{
-    TpzNode* node = batch.LockList().at(index);
-    batch.UnlockList();
-    return node;
 }
 
 // Every name in a folder, hidden ones included.
