@@ -12,6 +12,8 @@
 
 namespace {
 
+using testing_sheets::readFile;
+using testing_sheets::sheetText;
 using xlstest::fixture;
 
 struct Pair {
@@ -25,7 +27,7 @@ struct Pair {
 
 std::vector<Pair> pairs()
 {
-    const std::string theirs = std::string(XLS_FIXTURES) + "/../../xlsx/fixtures/";
+    const std::string theirs = testing_sheets::fixture("");
     const std::string ours = fixture("pairs/");
     return {
         {ours + "types.xlsx", ours + "types.xls"},
@@ -61,15 +63,15 @@ TEST(XlsPairs, XlsAndXlsxOfTheSameContentWriteTheSameText)
                 EXPECT_EQ(xls->sheets()[i].kind, xlsx->sheets()[i].kind);
             }
             if (p.skip.count(i + 1) == 0) {
-                EXPECT_EQ(xlstest::textOf(*xls, {i}), xlstest::textOf(*xlsx, {i}))
+                EXPECT_EQ(sheetText(*xls, {i}), sheetText(*xlsx, {i}))
                     << "sheet " << i + 1;
             }
         }
         EXPECT_EQ(xls->activeSheet(), xlsx->activeSheet());
         EXPECT_EQ(xls->dateSystem(), xlsx->dateSystem());
         if (p.skip.empty()) {
-            EXPECT_EQ(xlstest::textOf(*xls, xls->visibleWorksheets()),
-                      xlstest::textOf(*xlsx, xlsx->visibleWorksheets()));
+            EXPECT_EQ(sheetText(*xls, xls->visibleWorksheets()),
+                      sheetText(*xlsx, xlsx->visibleWorksheets()));
         }
     }
 }
@@ -85,12 +87,12 @@ TEST(XlsPairs, SharedSamplesWriteTheirExpectedText)
         auto xlsx = sheets::Workbook::open(samples + "/" + xlsxName);
         const std::string expected = samples + "/expected/" + xlsName + "/";
         EXPECT_EQ(std::to_string(xls->activeSheet() + 1) + "\n",
-                  xlstest::readText(expected + "active.txt"));
+                  readFile(expected + "active.txt"));
         ASSERT_EQ(xls->sheetCount(), xlsx->sheetCount());
         for (std::size_t i = 0; i < xls->sheetCount(); ++i) {
-            const std::string text = xlstest::textOf(*xls, {i});
-            EXPECT_EQ(text, xlstest::readText(expected + std::to_string(i + 1) + ".txt"));
-            EXPECT_EQ(text, xlstest::textOf(*xlsx, {i}));
+            const std::string text = sheetText(*xls, {i});
+            EXPECT_EQ(text, readFile(expected + std::to_string(i + 1) + ".txt"));
+            EXPECT_EQ(text, sheetText(*xlsx, {i}));
         }
     }
 }

@@ -364,7 +364,7 @@ TEST(XlsMessages, AnXlsNameHoldingSomethingElseIsReadByWhatItIs)
     EXPECT_EQ(book->sheets().size(), 3u);
     std::remove(zipped.c_str());
 
-    const std::string page = std::string(XLS_FIXTURES) + "/../../xlsx/fixtures/page.xls";
+    const std::string page = testing_sheets::fixture("page.xls");
     EXPECT_EQ(xlstest::errorOf([&] { sheets::openBook(page, {}); }),
               "Cannot open \"" + page + "\": it is an HTML page, not a workbook");
 }

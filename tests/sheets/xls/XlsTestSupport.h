@@ -1,21 +1,23 @@
 #pragma once
 
+// Helpers of the xls reader's tests: its fixtures, what a reader sends a sink. The ones all the
+// engine's tests share (a workbook's text, errors) come from the xlsx tests' SheetText.h.
+
 #include <cstdint>
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "SheetText.h"
 #include "sheets/BookReader.h"
-#include "sheets/Error.h"
 #include "sheets/NumberFormat.h"
-#include "sheets/Workbook.h"
 
 namespace xlstest {
+
+using testing_sheets::errorOf;
 
 inline std::string fixture(const std::string& name)
 {
@@ -23,12 +25,6 @@ inline std::string fixture(const std::string& name)
 }
 
 inline std::vector<std::uint8_t> readBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline std::string readText(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -114,36 +110,6 @@ inline CollectSink readSheet(sheets::BookReader& book, std::size_t index)
     CollectSink sink(book.dateSystem());
     book.readSheet(index, sink);
     return sink;
-}
-
-// The message of the sheets::Error that f throws, or "(no error)".
-template <typename F> std::string errorOf(F&& f)
-{
-    try {
-        f();
-    } catch (const sheets::Error& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
-
-// The text the product writes for the given sheets of a workbook.
-inline std::string textOf(sheets::Workbook& book, const std::vector<std::size_t>& indices)
-{
-    std::FILE* tmp = std::tmpfile();
-    if (tmp == nullptr) {
-        return "(no temporary file)";
-    }
-    book.writeText(indices, fileno(tmp), "text");
-    std::string out;
-    std::rewind(tmp);
-    char buf[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, tmp)) > 0) {
-        out.append(buf, n);
-    }
-    std::fclose(tmp);
-    return out;
 }
 
 } // namespace xlstest

@@ -3,60 +3,19 @@
 // A sheet read through the xlsx reader with one parser or the other: what its sink receives,
 // cell by cell, and the text it saves as, so that the scanner and expat can be compared.
 
-#include <cstdio>
 #include <memory>
-#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "RecordingSink.h"
 #include "SheetText.h"
 #include "sheets/BookReader.h"
-#include "sheets/TextOutput.h"
-#include "sheets/TextWriter.h"
 #include "sheets/xlsx/XlsxReader.h"
 
 namespace testing_sheets {
-
-// Everything a sheet sends to its sink, cell by cell.
-class RecordingSink : public sheets::SheetSink {
-public:
-    void dimension(const sheets::CellRange& r) override { log_ += "dim " + range(r) + "\n"; }
-    void row(std::uint32_t row, std::span<const sheets::Cell> cells) override
-    {
-        log_ += "row " + std::to_string(row) + ":";
-        for (const auto& cell : cells) {
-            log_ += " " + std::to_string(cell.col) + "/" +
-                    std::to_string(static_cast<int>(cell.type)) + "/" + exact(cell.number) + "/" +
-                    std::string(cell.text);
-        }
-        log_ += "\n";
-    }
-    void merge(const sheets::CellRange& r) override { log_ += "merge " + range(r) + "\n"; }
-    void restart() override
-    {
-        log_.clear();
-        ++restarts_;
-    }
-    const std::string& log() const { return log_; }
-    int restarts() const { return restarts_; }
-
-private:
-    static std::string exact(double value)
-    {
-        char buffer[32];
-        std::snprintf(buffer, sizeof buffer, "%.17g", value);
-        return buffer;
-    }
-    static std::string range(const sheets::CellRange& r)
-    {
-        return std::to_string(r.firstRow) + "," + std::to_string(r.firstCol) + ":" +
-               std::to_string(r.lastRow) + "," + std::to_string(r.lastCol);
-    }
-    std::string log_;
-    int restarts_ = 0;
-};
 
 struct Reading {
     std::string cells; // the sink's record, or the error
@@ -73,22 +32,11 @@ inline Reading readSheet(sheets::BookReader& book, std::size_t index)
         out.cells = sink.log();
     }
     out.restarts = sink.restarts();
-    std::FILE* file = std::tmpfile();
-    out.text = errorOf([&] {
-        sheets::TextOutput text(fileno(file), "test output");
-        sheets::writeSheetText(book, index, text);
-        text.flush();
-    });
+    std::string text;
+    out.text = errorOf([&] { text = writtenText(book, index); });
     if (out.text == "(no error)") {
-        std::rewind(file);
-        out.text.clear();
-        char buffer[4096];
-        std::size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-            out.text.append(buffer, n);
-        }
+        out.text = std::move(text);
     }
-    std::fclose(file);
     return out;
 }
 

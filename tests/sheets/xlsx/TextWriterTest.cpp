@@ -3,15 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "SheetText.h"
 #include "sheets/BookReader.h"
-#include "sheets/TextOutput.h"
-#include "sheets/TextWriter.h"
 
 namespace {
 
@@ -112,19 +110,6 @@ private:
     std::vector<sheets::SheetInfo> infos_{sheets::SheetInfo{"Sheet1"}};
 };
 
-std::string contents(std::FILE* file)
-{
-    std::fflush(file);
-    std::rewind(file);
-    std::string out;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        out.append(buffer, n);
-    }
-    return out;
-}
-
 struct Written {
     std::string text;
     int reads;
@@ -133,15 +118,7 @@ struct Written {
 Written write(const Script& script)
 {
     ScriptedReader reader(script);
-    std::FILE* file = std::tmpfile();
-    {
-        sheets::TextOutput out(fileno(file), "test", "UTF-8");
-        sheets::writeSheetText(reader, 0, out);
-        out.flush();
-    }
-    Written result{contents(file), reader.reads};
-    std::fclose(file);
-    return result;
+    return {testing_sheets::writtenText(reader, 0), reader.reads}; // written, then counted
 }
 
 struct LayoutCase {
@@ -271,14 +248,7 @@ public:
 TEST(LayoutPasses, RestartForgetsEverythingSentBefore)
 {
     RestartingReader reader(Script{range(0, 0, 1, 1), {}, {{0, {text(0, "a"), text(1, "b")}}}, {}});
-    std::FILE* file = std::tmpfile();
-    {
-        sheets::TextOutput out(fileno(file), "test", "UTF-8");
-        sheets::writeSheetText(reader, 0, out);
-        out.flush();
-    }
-    EXPECT_EQ(contents(file), "a\tb\n");
-    std::fclose(file);
+    EXPECT_EQ(testing_sheets::writtenText(reader, 0), "a\tb\n");
 }
 
 } // namespace
