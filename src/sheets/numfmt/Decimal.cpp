@@ -36,6 +36,19 @@ int digitCount(std::uint64_t v)
     return n;
 }
 
+// Sets d to digits * 10^exponent (digits > 0), the trailing zeros of digits moved into the
+// exponent.
+void setDigits(Decimal& d, std::uint64_t digits, int exponent)
+{
+    while (digits % 10 == 0) {
+        digits /= 10;
+        ++exponent;
+    }
+    d.digits = digits;
+    d.exponent = exponent;
+    d.count = digitCount(digits);
+}
+
 } // namespace
 
 Decimal Decimal::of(double value)
@@ -48,15 +61,7 @@ Decimal Decimal::of(double value)
     const double magnitude = std::fabs(value);
     if (magnitude < 1e15 && magnitude == std::floor(magnitude)) {
         // Whole numbers below 10^15 are their own 15-digit decimal: no conversion needed.
-        auto digits = static_cast<std::uint64_t>(magnitude);
-        int exponent = 0;
-        while (digits % 10 == 0) {
-            digits /= 10;
-            ++exponent;
-        }
-        d.digits = digits;
-        d.exponent = exponent;
-        d.count = digitCount(digits);
+        setDigits(d, static_cast<std::uint64_t>(magnitude), 0);
         return d;
     }
     // Shortest round-trip scientific form, e.g. "2.675e+00": at most 17 significant digits.
@@ -93,13 +98,7 @@ Decimal Decimal::of(double value)
             ++exponent;
         }
     }
-    while (digits % 10 == 0) {
-        digits /= 10;
-        ++exponent;
-    }
-    d.digits = digits;
-    d.exponent = exponent;
-    d.count = digitCount(digits);
+    setDigits(d, digits, exponent);
     return d;
 }
 
