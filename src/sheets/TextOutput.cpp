@@ -9,17 +9,12 @@
 #include <unistd.h>
 
 #include "sheets/Error.h"
+#include "sheets/Iconv.h"
 #include "sheets/Messages.h"
 
 namespace sheets {
 
 namespace {
-
-// iconv_open's failure value is a pointer made from -1.
-bool iconvFailed(iconv_t cd)
-{
-    return cd == reinterpret_cast<iconv_t>(-1); // NOLINT(performance-no-int-to-ptr)
-}
 
 bool isAscii(std::string_view charset)
 {

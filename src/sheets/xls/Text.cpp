@@ -4,6 +4,8 @@
 #include <iconv.h>
 #include <string>
 
+#include "sheets/Iconv.h"
+
 namespace sheets::xls {
 
 void appendUtf8(std::string& out, std::uint32_t cp)
@@ -73,12 +75,6 @@ void finishUtf16(std::string& out, char16_t& pending)
 
 namespace {
 
-// iconv_open's failure value, compared without casting an integer to a pointer.
-bool failed(iconv_t cd)
-{
-    return cd == iconv_t(-1); // NOLINT(performance-no-int-to-ptr): iconv's own convention
-}
-
 // The iconv name of a Windows code page number as the CODEPAGE record gives it.
 std::string iconvName(unsigned cp)
 {
@@ -122,10 +118,10 @@ CodePage::CodePage(unsigned codePage) : number_(codePage)
     // the application's own default, rather than refuse the workbook.
     std::string name = iconvName(codePage);
     iconv_t cd = iconv_open("UTF-8", name.c_str());
-    if (failed(cd)) {
+    if (iconvFailed(cd)) {
         number_ = 1252;
         cd = iconv_open("UTF-8", "CP1252");
-        if (failed(cd)) {
+        if (iconvFailed(cd)) {
             cd = iconv_open("UTF-8", "ISO-8859-1");
         }
     }

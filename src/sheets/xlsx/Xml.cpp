@@ -8,6 +8,7 @@
 #include <iconv.h>
 #include <random>
 
+#include "sheets/Iconv.h"
 #include "sheets/xlsx/ZipPackage.h"
 
 namespace sheets::xlsx {
@@ -116,12 +117,6 @@ unsigned long processSalt()
         return value != 0 ? value : 1;
     }();
     return salt;
-}
-
-// iconv_open's failure value is a pointer made from -1.
-bool iconvFailed(iconv_t cd)
-{
-    return cd == reinterpret_cast<iconv_t>(-1); // NOLINT(performance-no-int-to-ptr)
 }
 
 // Expat reads UTF-8, UTF-16, ISO-8859-1 and ASCII by itself. Some writers declare a single-byte
