@@ -1,5 +1,6 @@
 #include "sheets/Messages.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace sheets::msg {
@@ -72,6 +73,11 @@ std::string lowerFirst(std::string text)
 std::string systemReason(int error)
 {
     return lowerFirst(std::strerror(error));
+}
+
+std::string openFailure(int error)
+{
+    return error == ENOENT ? std::string("no such file") : systemReason(error);
 }
 
 } // namespace sheets::msg

@@ -36,4 +36,8 @@ std::string lowerFirst(std::string text);
 // The system's text for an errno value, as a reason: "no such file or directory".
 std::string systemReason(int error);
 
+// Why a file could not be opened, as a reason: "no such file" when it is missing, otherwise
+// the system's text.
+std::string openFailure(int error);
+
 } // namespace sheets::msg

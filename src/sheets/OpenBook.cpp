@@ -1,5 +1,4 @@
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -103,9 +102,7 @@ std::unique_ptr<BookReader> openBook(const std::string& path, const OpenOptions&
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        const int error = errno;
-        throw Error(msg::cannotOpen(path, error == ENOENT ? std::string("no such file")
-                                                          : msg::systemReason(error)));
+        throw Error(msg::cannotOpen(path, msg::openFailure(errno)));
     }
     struct stat info {};
     char head[4096];

@@ -79,9 +79,7 @@ std::unique_ptr<ByteSource> openFileSource(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        const int err = errno;
-        throw Error(msg::cannotOpen(path, err == ENOENT ? std::string("no such file")
-                                                        : msg::systemReason(err)));
+        throw Error(msg::cannotOpen(path, msg::openFailure(errno)));
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
