@@ -788,10 +788,9 @@ std::string otherDocument(std::string_view mainType)
 
 class XlsxBook final : public BookReader {
 public:
-    XlsxBook(std::unique_ptr<ZipPackage> zip, SheetParser parser)
-        : zip_(std::move(zip)), parser_(parser)
+    XlsxBook(std::unique_ptr<ZipPackage> zip, SheetParser parser) : zip_(std::move(zip))
     {
-        load();
+        load(parser);
     }
 
     const std::vector<SheetInfo>& sheets() const override { return infos_; }
@@ -838,7 +837,7 @@ public:
     }
 
 private:
-    void load()
+    void load(SheetParser parser)
     {
         const std::string& path = zip_->displayPath();
         if (zip_->contains("mimetype") && !zip_->contains("[Content_Types].xml")) {
@@ -939,7 +938,7 @@ private:
         }
         entries_ = std::move(workbook.sheets);
         gather_.assign(entries_.size(), false);
-        scannable_.assign(entries_.size(), parser_ == SheetParser::Scanner);
+        scannable_.assign(entries_.size(), parser == SheetParser::Scanner);
         if (entries_.empty()) {
             zip_->damaged(main, "the workbook lists no sheets");
         }
@@ -987,7 +986,6 @@ private:
     BookData book_;
     std::vector<SheetEntry> entries_;
     std::vector<SheetInfo> infos_;
-    SheetParser parser_;
     std::vector<bool> gather_;
     std::vector<bool> scannable_; // the scanner has not given up on the sheet
     std::size_t active_ = 0;
