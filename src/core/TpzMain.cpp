@@ -6,9 +6,9 @@
 #include "core/TpzInfo.h"
 #include "core/TpzProject.h"
 #include "platform/Exception.h"
+#include "platform/Paths.h"
 #include "platform/TextFile.h"
 
-#include <QRegularExpression>
 #include <chrono>
 #include <cstdio>
 #include <sys/ioctl.h>
@@ -20,14 +20,6 @@ namespace {
 void PrintError(const QString& text)
 {
     std::fprintf(stderr, "tabulix: %s\n", text.toLocal8Bit().constData());
-}
-
-// A web address is converted as one item; the converter fetches it.
-bool IsWebAddress(const QString& source)
-{
-    static const QRegularExpression web(QStringLiteral("^(https?|ftp)://"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    return web.match(source).hasMatch();
 }
 
 } // namespace
@@ -117,7 +109,8 @@ int TpzMain::Run()
     FBatch = std::make_unique<TpzBatch>();
     const bool subdirs = pzProject->Subdir();
     const QString target = pzProject->TargetDir();
-    if (IsWebAddress(source)) {
+    // A web address is converted as one item; the converter fetches it.
+    if (platform::IsWebAddress(source)) {
         FBatch->AddFile(source);
     } else {
         FBatch->Search(source, target, subdirs);

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace platform {
 
@@ -51,6 +52,13 @@ bool ForceDirectories(const QString& folder)
         return true;
     }
     return QDir().mkpath(folder);
+}
+
+bool IsWebAddress(const QString& text)
+{
+    static const QRegularExpression web(QStringLiteral("^(https?|ftp)://"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    return web.match(text).hasMatch();
 }
 
 } // namespace platform

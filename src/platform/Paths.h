@@ -28,4 +28,7 @@ QString ExcludeTrailingPathDelimiter(const QString& path);
 // Creates the folder and its missing parents. True when the folder exists afterwards.
 bool ForceDirectories(const QString& folder);
 
+// An address of the web (http:, https:, ftp:, letter case ignored), as opposed to a path.
+bool IsWebAddress(const QString& text);
+
 } // namespace platform

@@ -38,13 +38,6 @@ QString LocalNamePart(const QUrl& url)
 
 } // namespace
 
-bool IsWebAddress(const QString& text)
-{
-    static const QRegularExpression web(QStringLiteral("^(https?|ftp)://"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    return web.match(text).hasMatch();
-}
-
 QString DownloadToTemporaryFile(const QString& address, std::chrono::milliseconds idleTimeout)
 {
     const QUrl url(address, QUrl::TolerantMode);

@@ -7,9 +7,6 @@
 
 namespace server {
 
-// An address of the web (http:, https:, ftp:, letter case ignored), as opposed to a path.
-bool IsWebAddress(const QString& text);
-
 // Downloads address into a new file of the temporary folder and returns that file's path; the
 // caller removes it. Runs a local event loop on the calling thread, which needs the program's
 // QCoreApplication. The transfer is given up when no data arrives for idleTimeout. Throws

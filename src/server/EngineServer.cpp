@@ -367,7 +367,7 @@ private:
         book->Name = fileName;
         if (fileName.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
             fileName = QUrl(fileName).toLocalFile();
-        } else if (IsWebAddress(fileName)) {
+        } else if (platform::IsWebAddress(fileName)) {
             book->Downloaded = DownloadToTemporaryFile(fileName, DownloadTimeout());
             fileName = book->Downloaded;
         }
