@@ -2,6 +2,7 @@
 
 #include "core/TpzApp.h"
 #include "core/TpzProject.h"
+#include "platform/ClassRegistry.h"
 #include "platform/Exception.h"
 #include "platform/Paths.h"
 
@@ -14,7 +15,6 @@
 #include <condition_variable>
 #include <deque>
 #include <fcntl.h>
-#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,14 +36,9 @@ bool WaitForRunningWorkers(std::chrono::milliseconds timeout)
 
 namespace {
 
-struct Registry {
-    std::mutex Lock;
-    std::map<QString, TpzConvertorFactory> Factories; // keyed by the lower-case name
-};
-
-Registry& TheRegistry()
+platform::ClassRegistry<TpzConvertorFactory>& TheRegistry()
 {
-    static Registry registry;
+    static platform::ClassRegistry<TpzConvertorFactory> registry;
     return registry;
 }
 
@@ -100,24 +95,17 @@ const bool BaseRegistered = [] {
 
 void RegisterConvertorClass(const QString& name, TpzConvertorFactory factory)
 {
-    Registry& r = TheRegistry();
-    std::lock_guard guard(r.Lock);
-    r.Factories[name.toLower()] = std::move(factory);
+    TheRegistry().Register(name, std::move(factory));
 }
 
 void UnregisterConvertorClass(const QString& name)
 {
-    Registry& r = TheRegistry();
-    std::lock_guard guard(r.Lock);
-    r.Factories.erase(name.toLower());
+    TheRegistry().Unregister(name);
 }
 
 TpzConvertorFactory FindConvertorClass(const QString& name)
 {
-    Registry& r = TheRegistry();
-    std::lock_guard guard(r.Lock);
-    auto it = r.Factories.find(name.toLower());
-    return it == r.Factories.end() ? TpzConvertorFactory() : it->second;
+    return TheRegistry().Find(name);
 }
 
 // ------------------------------------------------------------------------------------------

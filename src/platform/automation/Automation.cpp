@@ -1,29 +1,20 @@
 #include "platform/automation/Automation.h"
 
-#include <map>
-#include <mutex>
+#include "platform/ClassRegistry.h"
 
 namespace automation {
 
 namespace {
 
-struct ClassRegistry {
-    std::mutex Lock;
-    std::map<QString, AutomationFactory> Factories; // keyed by the lower-case ProgID
-};
-
-ClassRegistry& Classes()
+platform::ClassRegistry<AutomationFactory>& Classes()
 {
-    static ClassRegistry registry;
+    static platform::ClassRegistry<AutomationFactory> registry; // by ProgID
     return registry;
 }
 
 AutomationFactory FindClass(const QString& progId)
 {
-    ClassRegistry& r = Classes();
-    std::lock_guard guard(r.Lock);
-    const auto it = r.Factories.find(progId.toLower());
-    return it == r.Factories.end() ? AutomationFactory() : it->second;
+    return Classes().Find(progId);
 }
 
 thread_local bool ThreadInitialized = false;
@@ -108,16 +99,12 @@ bool IsOmitted(std::span<const Variant> args, std::size_t index)
 
 void RegisterAutomationClass(const QString& progId, AutomationFactory factory)
 {
-    ClassRegistry& r = Classes();
-    std::lock_guard guard(r.Lock);
-    r.Factories[progId.toLower()] = std::move(factory);
+    Classes().Register(progId, std::move(factory));
 }
 
 void UnregisterAutomationClass(const QString& progId)
 {
-    ClassRegistry& r = Classes();
-    std::lock_guard guard(r.Lock);
-    r.Factories.erase(progId.toLower());
+    Classes().Unregister(progId);
 }
 
 bool IsAutomationClassRegistered(const QString& progId)
