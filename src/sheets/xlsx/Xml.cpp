@@ -52,26 +52,31 @@ int escapeAt(std::string_view text, std::size_t i)
     return unit;
 }
 
-void appendUtf8(char32_t c, std::string& out)
+} // namespace
+
+std::size_t encodeUtf8(char32_t c, char (&out)[4])
 {
     if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
+        out[0] = static_cast<char>(c);
+        return 1;
     }
+    if (c < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (c >> 6));
+        out[1] = static_cast<char>(0x80 | (c & 0x3F));
+        return 2;
+    }
+    if (c < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (c >> 12));
+        out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (c & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (c >> 18));
+    out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (c & 0x3F));
+    return 4;
 }
-
-} // namespace
 
 void appendUnescaped(std::string_view text, std::string& out)
 {
@@ -99,7 +104,8 @@ void appendUnescaped(std::string_view text, std::string& out)
         } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
             c = 0xFFFD;
         }
-        appendUtf8(c, out);
+        char bytes[4];
+        out.append(bytes, encodeUtf8(c, bytes));
         done = next;
         i = text.find("_x", next);
     }

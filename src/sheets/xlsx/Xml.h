@@ -54,6 +54,9 @@ bool xmlTrue(const char* value);
 // ("_x000D_" is a carriage return, "_x005F_" a literal underscore). Appends to out.
 void appendUnescaped(std::string_view text, std::string& out);
 
+// The UTF-8 form of a Unicode scalar value, written to out; returns its length (1 to 4).
+std::size_t encodeUtf8(char32_t c, char (&out)[4]);
+
 // Whatever reads a part for a handler: expat, or the worksheet scanner (XmlScanner.h).
 class XmlDriver {
 public:

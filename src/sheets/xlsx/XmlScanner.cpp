@@ -142,30 +142,6 @@ bool allowedCharacter(std::uint32_t c)
            (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-std::size_t encode(std::uint32_t c, char (&out)[4])
-{
-    if (c < 0x80) {
-        out[0] = static_cast<char>(c);
-        return 1;
-    }
-    if (c < 0x800) {
-        out[0] = static_cast<char>(0xC0 | (c >> 6));
-        out[1] = static_cast<char>(0x80 | (c & 0x3F));
-        return 2;
-    }
-    if (c < 0x10000) {
-        out[0] = static_cast<char>(0xE0 | (c >> 12));
-        out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out[2] = static_cast<char>(0x80 | (c & 0x3F));
-        return 3;
-    }
-    out[0] = static_cast<char>(0xF0 | (c >> 18));
-    out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out[3] = static_cast<char>(0x80 | (c & 0x3F));
-    return 4;
-}
-
 bool startsWith(const char* p, const char* end, std::string_view prefix)
 {
     return static_cast<std::size_t>(end - p) >= prefix.size() &&
@@ -645,10 +621,7 @@ const char* XmlScanner::text(const char* p, const char* end, bool final)
             std::size_t size = 0;
             const char* after = reference(q, end, decoded, size);
             if (after == nullptr) {
-                if (gaveUp_ || final) {
-                    return giveUp();
-                }
-                return failed_ ? giveUp() : q;
+                return gaveUp_ || final || failed_ ? giveUp() : q;
             }
             handler_.characters(std::string_view(decoded, size));
             q = after;
@@ -745,7 +718,7 @@ const char* XmlScanner::reference(const char* p, const char* end, char (&out)[4]
     if (!allowedCharacter(value)) {
         return giveUp();
     }
-    size = encode(value, out);
+    size = encodeUtf8(value, out);
     return semicolon + 1;
 }
 
