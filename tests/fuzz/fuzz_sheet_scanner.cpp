@@ -24,6 +24,7 @@
 #include <string>
 #include <string_view>
 
+#include "RecordingSink.h"
 #include "StoredZip.h"
 #include "XmlEvents.h"
 #include "sheets/BookReader.h"
@@ -42,33 +43,6 @@ using sheets::xlsx::SheetParser;
                  expat.c_str());
     std::abort();
 }
-
-// Everything the reader hands a sink, as text.
-class LogSink : public sheets::SheetSink {
-public:
-    void dimension(const sheets::CellRange& r) override { log += "d" + range(r); }
-    void row(std::uint32_t row, std::span<const sheets::Cell> cells) override
-    {
-        log += "\nr" + std::to_string(row);
-        for (const auto& cell : cells) {
-            char number[32];
-            std::snprintf(number, sizeof number, "%.17g", cell.number);
-            log += " " + std::to_string(cell.col) + "/" +
-                   std::to_string(static_cast<int>(cell.type)) + "/" + number + "/" +
-                   std::string(cell.text);
-        }
-    }
-    void merge(const sheets::CellRange& r) override { log += "\nm" + range(r); }
-    void restart() override { log.clear(); }
-    std::string log;
-
-private:
-    static std::string range(const sheets::CellRange& r)
-    {
-        return std::to_string(r.firstRow) + "," + std::to_string(r.firstCol) + ":" +
-               std::to_string(r.lastRow) + "," + std::to_string(r.lastCol);
-    }
-};
 
 // A tiny sheet can ask for a huge text (a value in A1 and one in XFD1048576): past the
 // file-size limit a write fails like a full disk, the same way for both parsers. One output,
@@ -119,9 +93,9 @@ Reading readWith(const std::string& package, SheetParser parser)
         auto book =
             sheets::xlsx::openMemory(package.data(), package.size(), "fuzz.xlsx", {}, parser);
         try {
-            LogSink sink;
+            testing_sheets::RecordingSink sink;
             book->readSheet(0, sink);
-            out.cells = sink.log;
+            out.cells = sink.log();
         } catch (const sheets::Error& error) {
             out.cells = std::string("error: ") + error.what();
         }

@@ -17,8 +17,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "StoredZip.h"
 #include "sheets/BookReader.h"
 #include "sheets/Error.h"
 #include "sheets/TextOutput.h"
@@ -44,79 +44,6 @@ int outputFile()
     return fd;
 }
 
-std::uint32_t crc32(std::string_view data)
-{
-    std::uint32_t crc = 0xFFFFFFFFU;
-    for (const char c : data) {
-        crc ^= static_cast<unsigned char>(c);
-        for (int k = 0; k < 8; ++k) {
-            crc = (crc >> 1) ^ (0xEDB88320U & (0U - (crc & 1U)));
-        }
-    }
-    return ~crc;
-}
-
-void put16(std::string& out, std::uint32_t v)
-{
-    out += static_cast<char>(v & 0xFF);
-    out += static_cast<char>((v >> 8) & 0xFF);
-}
-
-void put32(std::string& out, std::uint32_t v)
-{
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
-}
-
-// A zip of stored entries.
-std::string storedZip(const std::vector<std::pair<std::string, std::string>>& entries)
-{
-    std::string zip;
-    std::string directory;
-    for (const auto& [name, data] : entries) {
-        const auto offset = static_cast<std::uint32_t>(zip.size());
-        const std::uint32_t crc = crc32(data);
-        const auto size = static_cast<std::uint32_t>(data.size());
-        put32(zip, 0x04034b50);
-        put16(zip, 20);
-        put16(zip, 0);
-        put16(zip, 0); // stored
-        put32(zip, 0); // time, date
-        put32(zip, crc);
-        put32(zip, size);
-        put32(zip, size);
-        put16(zip, static_cast<std::uint32_t>(name.size()));
-        put16(zip, 0);
-        zip += name;
-        zip += data;
-        put32(directory, 0x02014b50);
-        put16(directory, 20);
-        put16(directory, 20);
-        put16(directory, 0);
-        put16(directory, 0);
-        put32(directory, 0);
-        put32(directory, crc);
-        put32(directory, size);
-        put32(directory, size);
-        put16(directory, static_cast<std::uint32_t>(name.size()));
-        put32(directory, 0); // extra and comment lengths
-        put32(directory, 0); // disk, internal attributes
-        put32(directory, 0); // external attributes
-        put32(directory, offset);
-        directory += name;
-    }
-    const auto at = static_cast<std::uint32_t>(zip.size());
-    zip += directory;
-    put32(zip, 0x06054b50);
-    put32(zip, 0);
-    put16(zip, static_cast<std::uint32_t>(entries.size()));
-    put16(zip, static_cast<std::uint32_t>(entries.size()));
-    put32(zip, static_cast<std::uint32_t>(directory.size()));
-    put32(zip, at);
-    put16(zip, 0);
-    return zip;
-}
-
 constexpr const char* kRel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
 
 std::string packageOf(std::string_view input)
@@ -137,7 +64,7 @@ std::string packageOf(std::string_view input)
         parts[i] = std::string(input.substr(0, cut));
         input = cut == std::string_view::npos ? std::string_view() : input.substr(cut + 1);
     }
-    return storedZip({
+    return testing_sheets::storedZip({
         {"_rels/.rels", std::string("<Relationships><Relationship Id=\"r\" Type=\"") + kRel +
                             "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
         {"xl/worksheets/sheet1.xml", parts[0]},
