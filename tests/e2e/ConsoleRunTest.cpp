@@ -158,15 +158,9 @@ TEST_F(ConsoleRun, FailuresAreLoggedAndCountedAndTheRunGoesOn)
     Copy(Samples + "readxl-clippy-xlsx.xlsx", "good.xlsx");
     Copy(Fixtures + "protected.xls", "secret.xls");
     Copy(Fixtures + "broken-sheet.xlsx", "broken.xlsx");
-    QFile notes(In("notes.xls"));
-    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
-    notes.write("a,b\n1,2\n");
-    notes.close();
+    WriteBytes(In("notes.xls"), "a,b\n1,2\n");
     QDir().mkpath(Out());
-    QFile old(Out("broken.txt"));
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("old text");
-    old.close();
+    WriteBytes(Out("broken.txt"), "old text");
 
     ASSERT_EQ(Run("SkipPassword=1"), 0) << standardError.toStdString();
     const QStringList log = Log();
